@@ -1,0 +1,53 @@
+// The contract between the player and a sound unit library: thirteen C entry
+// points, the message form handed to MidiIn and the accumulator layout lent to Make.
+#pragma once
+
+#include <cstdint>
+
+// Window handles cross the interface opaquely; a headless host passes null.
+typedef void *UnitWindow;
+
+// EventMessage: bytes 0-1 length n (little-endian), byte 2 status, then data.
+// Channel messages: n counts status + data (2 or 3). System exclusive: n counts
+// the bytes after 0xF0; byte 2 is 0xF0, the n bytes follow, then one 0x00.
+enum : int32_t {
+  kEventMessageBytes = 1024, // the sequencer's assembly buffer
+  kMsgLenLo = 0,
+  kMsgLenHi = 1,
+  kMsgStatus = 2,
+  kMsgData1 = 3,
+  kMsgData2 = 4,
+};
+
+// anChannelAcc layout: [ch] left, [16+ch] right, [32+ch] voices of ch sounding.
+enum : int32_t {
+  kAccLeft = 0,
+  kAccRight = 16,
+  kAccVoices = 32,
+  kAccCount = 48,
+};
+
+// Message source given to MidiIn for messages the player makes itself.
+constexpr int32_t kSourcePlayer = -1;
+
+extern "C" {
+typedef int32_t (*PfnGetType)(void);
+typedef int32_t (*PfnGetName)(char *pszName);
+typedef int32_t (*PfnGetVer)(void);
+typedef int32_t (*PfnTestDLL)(void);
+typedef void (*PfnCopyright)(UnitWindow hwnd);
+typedef void (*PfnMake)(int32_t *pAcc);
+typedef int32_t (*PfnSetRate)(int32_t nRate);
+typedef void (*PfnInitUNIT)(UnitWindow hwnd, const char *pszDir);
+typedef int32_t (*PfnLoadCFG)(void);
+typedef void (*PfnRemoveCFG)(void);
+typedef void (*PfnFreeLockCFG)(void);
+typedef void (*PfnMidiIn)(const uint8_t *pMsg, int32_t nSource);
+typedef intptr_t (*PfnSysSig)(UnitWindow hwnd, int32_t nCode);
+}
+
+// Export names, in the order the host resolves them.
+inline constexpr const char *kUnitEntryNames[13] = {
+    "GetType",   "GetName", "GetVer",  "TestDLL",     "Copyright",
+    "Make",      "SetRate", "InitUNIT", "LoadCFG",    "RemoveCFG",
+    "FreeLockCFG", "MidiIn", "SysSig"};

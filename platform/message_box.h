@@ -1,0 +1,28 @@
+// Message boxes the user must see. The window toolkit shows them as dialogs,
+// a terminal tool prints them, tests capture them: each is a MessageSink.
+#pragma once
+
+enum class MsgIcon {
+  None,
+  Information,
+  Warning, // exclamation: conditions the program survives
+  Error,   // stop: fatal conditions and refusals
+};
+
+class MessageSink {
+public:
+  virtual ~MessageSink() = default;
+  // Shows text under caption; owner is an opaque window handle or null.
+  virtual void Show(void *owner, const char *text, const char *caption, MsgIcon icon) = 0;
+};
+
+// Prints "caption: text" as one line on stderr.
+class StderrMessageSink : public MessageSink {
+public:
+  void Show(void *owner, const char *text, const char *caption, MsgIcon icon) override;
+};
+
+// Routes every later ShowMessageBox to sink (null restores the stderr sink).
+// Returns the previous sink.
+MessageSink *SetMessageSink(MessageSink *sink);
+void ShowMessageBox(void *owner, const char *text, const char *caption, MsgIcon icon);

@@ -1,0 +1,44 @@
+// The sequencer: walks the song image's tracks tick by tick against the output
+// sample clock and dispatches due events. All values signed 32-bit.
+#pragma once
+
+#include <cstdint>
+
+#include "player/song/song.h"
+
+// Per-track state, indexed by track number.
+extern int32_t anTrackPos[kMaxTracks];      // offset of the next unread byte in the image
+extern int32_t anTrackLen[kMaxTracks];      // declared chunk data length
+extern int32_t abTrackActive[kMaxTracks];   // 1 until End of Track is dispatched
+extern int32_t anTrackDelta[kMaxTracks];    // ticks left until the next event; <= 0 due
+extern int32_t anRunningStatus[kMaxTracks]; // last status byte read (>= 0x80)
+
+// Song timing.
+extern int32_t nTempoBpm;        // tempo at start, beats per minute (120)
+extern int32_t nSamplesPerTick;  // output samples per tick, 1/256 units
+extern int32_t nTickAccum;       // tick accumulator, 1/256 sample units
+extern int32_t nTickStep;        // subtracted per output sample; 256 = normal speed
+extern int32_t nSongTick;        // ticks since the start of the song
+extern int32_t nBeatsPerMeasure; // time signature numerator
+extern int32_t nBeatUnit;        // time signature denominator (power of 2)
+extern int32_t nTicksPerBeat;    // nDivision * 4 / nBeatUnit
+extern int32_t nMeasure;         // from 0
+extern int32_t nBeatInMeasure;   // from 0
+extern int32_t nTickInBeat;      // from 0
+
+extern int32_t bTextChanged;    // set when a Text meta event was read; the window clears it
+extern int32_t bSuppressNoteOn; // while 1, sounding note-ons are not sent (seeking)
+
+void ResetSequencer();
+void PrepareSong();
+void SetTempoBpm(int32_t nBpm);
+void SequencerStep(int32_t nTrack);
+void SeekToMeasure(int32_t nMeasureTo);
+// One step of the tick clock (per output sample): returns 1 when a tick elapsed.
+int32_t SequencerClock();
+
+// Low-level readers on track t, bounded by the image.
+int32_t ReadTrackByte(int32_t t);
+int32_t ReadVarLen(int32_t t);
+void ReadMetaText(int32_t t, uint8_t *pBuffer);
+void ReadSysEx(int32_t t, uint8_t *pBuffer);

@@ -1,0 +1,57 @@
+// The unit catalogue (every qualifying library in PLUGIN/) and the eight slots
+// that hold bound units.
+#pragma once
+
+#include <cstdint>
+
+#include "common/unit_interface.h"
+
+constexpr int32_t kMaxUnits = 50;
+constexpr int32_t kUnitSlots = 8;
+constexpr int32_t kUnitMenuBase = 1000; // menu command id of catalogue entry 0
+
+struct UnitEntry {
+  char szPath[280]; // full path of the library
+  char szName[280]; // display name from GetName
+  int32_t nSlot;    // slot using this library, -1 if none
+};
+
+struct UnitSlot {
+  char szPath[260];  // library path; empty = empty slot
+  char szName[208];  // GetName at bind time
+  void *hModule;     // loaded library, null when not bound
+  int32_t bActive;   // 1 after a bind; the panel toggles it
+  PfnGetType pfnGetType;
+  PfnGetName pfnGetName;
+  PfnGetVer pfnGetVer;
+  PfnTestDLL pfnTestDLL;
+  PfnCopyright pfnCopyright;
+  PfnMake pfnMake;
+  PfnSetRate pfnSetRate;
+  PfnInitUNIT pfnInitUNIT;
+  PfnLoadCFG pfnLoadCFG;
+  PfnRemoveCFG pfnRemoveCFG;
+  PfnFreeLockCFG pfnFreeLockCFG;
+  PfnMidiIn pfnMidiIn;
+  PfnSysSig pfnSysSig;
+};
+
+// The unit popup menu as a model the panel shows: one item per catalogue entry.
+struct UnitMenuItem {
+  int32_t nCommand; // kUnitMenuBase + entry index
+  int32_t bEnabled; // 0 = disabled and greyed (the entry's library is in a slot)
+};
+
+extern UnitEntry aUnitEntries[kMaxUnits];
+extern int32_t nUnitCount;
+extern UnitSlot aUnitSlots[kUnitSlots];
+extern UnitMenuItem aUnitMenu[kMaxUnits]; // nUnitCount items; text is the entry's szName
+extern void *hwndMain;                    // handed to InitUNIT and SysSig; null headless
+extern char szPluginDir[300];             // program directory + "/PLUGIN/"
+
+void ScanUnits();
+void ApplyUnitSlots();
+void BindUnit(int32_t nSlot);
+void UnbindUnit(int32_t nSlot);
+void UnbindAllUnits();
+int32_t SamePath(const char *a, const char *b);

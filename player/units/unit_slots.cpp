@@ -1,0 +1,8 @@
+#include "player/units/unit_host.h"
+
+UnitEntry aUnitEntries[kMaxUnits];
+int32_t nUnitCount = 0;
+UnitSlot aUnitSlots[kUnitSlots];
+UnitMenuItem aUnitMenu[kMaxUnits];
+void *hwndMain = nullptr;
+char szPluginDir[300];

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up, builds (Release and ASan+UBSan) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+jobs=$(nproc)
+
+build_and_test() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+echo "== Release =="
+build_and_test build -DCMAKE_BUILD_TYPE=Release
+echo "== ASan+UBSan =="
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_SANITIZE=ON

@@ -1,0 +1,45 @@
+// The block renderers and the meter frames they fill.
+#pragma once
+
+#include <cstdint>
+
+struct MeterChannel {
+  int32_t nPeakL;    // block peak, 1/1024 units
+  int32_t nPeakR;
+  int32_t bSounding; // nLevelOut non-zero at the block's end
+};
+
+// Summary record slots.
+enum : int32_t {
+  kMeterOutPeakL = 0,
+  kMeterOutPeakR = 1,
+  kMeterLevelSum = 2,
+  kMeterClipped = 3,
+  kMeterOverload = 4,
+  kMeterLoadPercent = 5,
+  kMeterMeasure = 6,  // nMeasure + 1
+  kMeterBeatTick = 7, // (nBeatInMeasure << 16) | nTickInBeat
+};
+
+struct MeterFrame {
+  MeterChannel aChannel[16];
+  int32_t anSummary[8];
+};
+
+constexpr int32_t kOutBufBytes = 17832; // largest block the player renders
+constexpr int32_t kOutBufCount = 8;
+
+extern uint8_t *apOutBuf[kOutBufCount]; // output ring buffers (owned by playback)
+extern int32_t anBufState[kOutBufCount]; // 0 free, 1 being rendered, 2 queued, 3 playing
+extern MeterFrame aMeterFrames[kOutBufCount];
+extern int32_t abMeterReady[kOutBufCount];
+extern MeterFrame CurMeterFrame;          // frame of the buffer being heard
+extern int32_t anLoadHist[10];            // load figure history
+extern int32_t nLoadPercent;              // smoothed load figure
+
+// Renders length/4 frames of live playback into apOutBuf[index]; returns frames.
+int32_t RenderBlock(int32_t nIndex, int32_t nBytes);
+// Sound test: units only; returns bytes written.
+int32_t RenderTestBlock(int32_t nIndex, int32_t nBytes);
+// Recording: renders nBytes into apOutBuf[0].
+void RenderRecordBlock(int32_t nBytes);

@@ -1,0 +1,1 @@
+// Keeps vokra_core non-empty while the unit is being written.

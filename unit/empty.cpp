@@ -1,1 +1,0 @@
-// Keeps vokra_core non-empty while the unit is being written.

@@ -1,0 +1,25 @@
+// Helpers shared by the three sample-format loaders (not used outside them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "unit/soundset.h"
+
+namespace vokra {
+
+// Sets nType and frees whatever data block the instrument holds.
+void StartSampleLoad(Instrument &inst, int32_t nType);
+// Unlocks and frees the data block; hData and pData become null.
+void DropSampleData(Instrument &inst);
+// After a successful load: a lock-on-use instrument is left unlocked.
+void FinishSampleLoad(Instrument &inst);
+
+inline uint32_t ReadLe16(const uint8_t *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+inline uint32_t ReadLe32(const uint8_t *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+} // namespace vokra

@@ -1,0 +1,299 @@
+// The registry file is shared by every process of the user: each open reads it
+// afresh, each write merges into what is there at that moment under a lock and
+// replaces it by rename, so neither a crash nor a second process loses keys.
+#include "platform/registry.h"
+
+#include "platform/registry_text.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char kHive[] = "HKEY_LOCAL_MACHINE\\";
+static const size_t kMaxFileBytes = 16u << 20; // larger files are not a registry we wrote
+
+struct RegKey {
+  std::string sPath; // full path with the hive
+  RegTextKey values; // as read at open, plus this handle's writes
+  RegTextKey dirty;  // writes not yet in the file
+};
+
+enum class FileState { Missing, Good, Bad };
+
+struct LoadedFile {
+  FileState state = FileState::Missing;
+  bool bHaveBytes = false;     // a Bad file whose bytes could be read
+  std::vector<uint8_t> aBytes; // its content, for the .bak copy
+  RegTextFile text;
+};
+
+static std::string RegistryFilePath() {
+  const char *pszEnv = std::getenv("TORQA_REGISTRY");
+  if (pszEnv && *pszEnv)
+    return pszEnv;
+  std::string sBase;
+  const char *pszXdg = std::getenv("XDG_CONFIG_HOME");
+  if (pszXdg && pszXdg[0] == '/') {
+    sBase = pszXdg;
+  } else {
+    const char *pszHome = std::getenv("HOME");
+    if (!pszHome || !*pszHome) {
+      const passwd *pw = getpwuid(getuid());
+      pszHome = pw ? pw->pw_dir : nullptr;
+    }
+    if (!pszHome || !*pszHome)
+      return std::string();
+    sBase = std::string(pszHome) + "/.config";
+  }
+  return sBase + "/torqa/registry.reg";
+}
+
+static void ReadRegistryFile(const std::string &sFile, LoadedFile &out) {
+  out = LoadedFile();
+  int fd = open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    out.state = errno == ENOENT ? FileState::Missing : FileState::Bad;
+    return;
+  }
+  out.state = FileState::Bad;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    close(fd);
+    return;
+  }
+  std::vector<uint8_t> aBytes(static_cast<size_t>(st.st_size));
+  size_t nHave = 0;
+  while (nHave < aBytes.size()) {
+    ssize_t n = read(fd, aBytes.data() + nHave, aBytes.size() - nHave);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    nHave += static_cast<size_t>(n);
+  }
+  close(fd);
+  aBytes.resize(nHave);
+  if (ParseRegText(aBytes.data(), aBytes.size(), out.text)) {
+    out.state = FileState::Good;
+    return;
+  }
+  out.bHaveBytes = true;
+  out.aBytes = std::move(aBytes);
+}
+
+static bool MakeDirectories(const std::string &sDir) {
+  if (sDir.empty())
+    return true;
+  struct stat st;
+  if (stat(sDir.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode);
+  size_t nSlash = sDir.find_last_of('/');
+  if (nSlash != std::string::npos && nSlash > 0 && !MakeDirectories(sDir.substr(0, nSlash)))
+    return false;
+  return mkdir(sDir.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+static std::string DirectoryOf(const std::string &sFile) {
+  size_t nSlash = sFile.find_last_of('/');
+  if (nSlash == std::string::npos)
+    return std::string();
+  return nSlash == 0 ? std::string("/") : sFile.substr(0, nSlash);
+}
+
+// Writes bytes to sFile through a temporary file beside it and a rename.
+static bool ReplaceFile(const std::string &sFile, const char *pData, size_t nSize, mode_t mode) {
+  std::string sTemp = sFile + ".XXXXXX";
+  int fd = mkstemp(sTemp.data());
+  if (fd < 0)
+    return false;
+  bool bOk = fchmod(fd, mode) == 0;
+  size_t nDone = 0;
+  while (bOk && nDone < nSize) {
+    ssize_t n = write(fd, pData + nDone, nSize - nDone);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      bOk = false;
+    else
+      nDone += static_cast<size_t>(n);
+  }
+  bOk = bOk && fsync(fd) == 0;
+  bOk = close(fd) == 0 && bOk;
+  bOk = bOk && rename(sTemp.c_str(), sFile.c_str()) == 0;
+  if (!bOk)
+    unlink(sTemp.c_str());
+  return bOk;
+}
+
+// Re-reads the file, applies the key's writes (or just creates the key) and
+// replaces the file. A file that could not be read or parsed is kept as .bak.
+static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextValue> &aValues) {
+  std::string sFile = RegistryFilePath();
+  if (sFile.empty())
+    return false;
+  // Write through a symbolic link rather than replacing it.
+  struct stat stLink;
+  if (lstat(sFile.c_str(), &stLink) == 0 && S_ISLNK(stLink.st_mode)) {
+    if (char *pszReal = realpath(sFile.c_str(), nullptr)) {
+      sFile = pszReal;
+      std::free(pszReal);
+    }
+  }
+  if (!MakeDirectories(DirectoryOf(sFile)))
+    return false;
+
+  // Serialise the read-merge-write with other processes. The lock is taken on
+  // the directory, which outlives every rename and leaves no lock file behind.
+  std::string sDir = DirectoryOf(sFile);
+  int fdLock = open(sDir.empty() ? "." : sDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fdLock >= 0)
+    while (flock(fdLock, LOCK_EX) != 0 && errno == EINTR) {
+    }
+
+  LoadedFile loaded;
+  ReadRegistryFile(sFile, loaded);
+  RegTextKey *pKey = FindRegKey(loaded.text, sPath);
+  if (!pKey) {
+    loaded.text.aKeys.push_back(RegTextKey{sPath, {}});
+    pKey = &loaded.text.aKeys.back();
+  }
+  for (const RegTextValue &value : aValues)
+    SetRegValue(*pKey, value.sName, value.nType, value.aData);
+  std::string sText = FormatRegText(loaded.text);
+
+  mode_t mode = 0644;
+  struct stat st;
+  if (stat(sFile.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    mode = st.st_mode & 07777;
+
+  bool bOk = true;
+  if (loaded.state == FileState::Bad) {
+    std::string sBak = sFile + ".bak";
+    if (loaded.bHaveBytes)
+      bOk = ReplaceFile(sBak, reinterpret_cast<const char *>(loaded.aBytes.data()),
+                        loaded.aBytes.size(), mode);
+    else
+      bOk = rename(sFile.c_str(), sBak.c_str()) == 0;
+  }
+  bOk = bOk && ReplaceFile(sFile, sText.data(), sText.size(), mode);
+
+  if (fdLock >= 0)
+    close(fdLock);
+  return bOk;
+}
+
+static bool ValidName(const char *psz) {
+  for (; *psz; psz++)
+    if (static_cast<unsigned char>(*psz) < 0x20)
+      return false;
+  return true;
+}
+
+// "Software\\X" -> "HKEY_LOCAL_MACHINE\\Software\\X"; empty when not a usable key path.
+static std::string FullPath(const char *pszPath) {
+  if (!pszPath || !*pszPath || !ValidName(pszPath))
+    return std::string();
+  std::string s = pszPath;
+  if (s.front() == '\\' || s.back() == '\\' || s.find("\\\\") != std::string::npos)
+    return std::string();
+  return kHive + s;
+}
+
+// Opens sPath from a fresh read: a key exists when it has a section of its own
+// or a section below it (parents are implicit, as regedit exports them).
+static RegKey *OpenFromFile(const std::string &sPath, bool *pbExists) {
+  *pbExists = false;
+  std::string sFile = RegistryFilePath();
+  LoadedFile loaded;
+  if (!sFile.empty())
+    ReadRegistryFile(sFile, loaded);
+  RegKey *pKey = new RegKey;
+  pKey->sPath = sPath;
+  pKey->values.sPath = sPath;
+  if (RegTextKey *pFound = FindRegKey(loaded.text, sPath)) {
+    pKey->values = *pFound;
+    *pbExists = true;
+    return pKey;
+  }
+  *pbExists = HasRegKey(loaded.text, sPath) != 0;
+  return pKey;
+}
+
+RegKey *RegOpenKey(const char *pszPath) {
+  std::string sPath = FullPath(pszPath);
+  if (sPath.empty())
+    return nullptr;
+  bool bExists;
+  RegKey *pKey = OpenFromFile(sPath, &bExists);
+  if (!bExists) {
+    delete pKey;
+    return nullptr;
+  }
+  return pKey;
+}
+
+RegKey *RegCreateKey(const char *pszPath) {
+  std::string sPath = FullPath(pszPath);
+  if (sPath.empty())
+    return nullptr;
+  bool bExists;
+  RegKey *pKey = OpenFromFile(sPath, &bExists);
+  // A new key goes to the file at once, so a key that cannot be stored is
+  // reported here, as the system's create call does.
+  if (!bExists && !MergeIntoFile(sPath, {})) {
+    delete pKey;
+    return nullptr;
+  }
+  return pKey;
+}
+
+int32_t RegQueryValue(RegKey *pKey, const char *pszName, uint32_t *pnType, uint8_t *pData,
+                      uint32_t *pnSize) {
+  if (!pKey || !pszName)
+    return 0;
+  RegTextValue *pValue = FindRegValue(pKey->values, pszName);
+  if (!pValue)
+    return 0;
+  if (pnType)
+    *pnType = pValue->nType;
+  uint32_t nRoom = pnSize ? *pnSize : 0;
+  uint32_t nNeed = static_cast<uint32_t>(pValue->aData.size());
+  if (pnSize)
+    *pnSize = nNeed;
+  if (!pData)
+    return 1;
+  if (nNeed > nRoom)
+    return 0;
+  if (nNeed)
+    std::memcpy(pData, pValue->aData.data(), nNeed);
+  return 1;
+}
+
+int32_t RegSetValue(RegKey *pKey, const char *pszName, uint32_t nType, const uint8_t *pData,
+                    uint32_t nSize) {
+  if (!pKey || !pszName || !ValidName(pszName) || (!pData && nSize))
+    return 0;
+  std::vector<uint8_t> aData(pData, pData + nSize);
+  SetRegValue(pKey->values, pszName, nType, aData);
+  SetRegValue(pKey->dirty, pszName, nType, std::move(aData));
+  return 1;
+}
+
+int32_t RegCloseKey(RegKey *pKey) {
+  if (!pKey)
+    return 0;
+  int32_t nResult = 1;
+  if (!pKey->dirty.aValues.empty())
+    nResult = MergeIntoFile(pKey->sPath, pKey->dirty.aValues) ? 1 : 0;
+  delete pKey;
+  return nResult;
+}

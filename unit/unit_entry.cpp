@@ -1,0 +1,101 @@
+// The unit's entry points behind the plug-in exports: identification,
+// initialisation, rate and the per-sample mixing step Make.
+#include <cstring>
+
+#include "common/unit_interface.h"
+#include "unit/channels.h"
+#include "unit/soundset.h"
+#include "unit/unit_entry.h"
+#include "unit/unit_state.h"
+#include "unit/voices.h"
+
+namespace vokra {
+
+namespace {
+constexpr char kUnitName[] = "VOKRA SOUND GENERATOR";
+constexpr int32_t kUnitType = 0x20000;
+constexpr int32_t kUnitVersion = 111;
+constexpr int32_t kDefaultRate = 44100;
+constexpr int32_t kLfoRateDivisor = 2560; // vibrato phase steps every nRate / 2560 + 1 samples
+constexpr int32_t kVoiceScale = 8128;     // instrument gain 64 x final gain 127
+constexpr int32_t kPanScale = 24576;      // 0x6000: channel gain 124 x pan 63, roughly
+
+int32_t Wrap32(int64_t n) {
+  return static_cast<int32_t>(static_cast<uint32_t>(n));
+}
+} // namespace
+
+int32_t GetType() {
+  return kUnitType;
+}
+
+int32_t GetName(char *pszName) {
+  if (pszName != nullptr)
+    std::memcpy(pszName, kUnitName, sizeof kUnitName);
+  return static_cast<int32_t>(sizeof kUnitName - 1);
+}
+
+int32_t GetVer() {
+  return kUnitVersion;
+}
+
+int32_t TestDLL() {
+  return 0;
+}
+
+void InitUNIT(void *hwnd, const char *pszDir) {
+  hwndHost = hwnd;
+  // The copy is cut to fit; the host passes its program directory + "PLUGIN/".
+  if (pszDir == nullptr)
+    pszDir = "";
+  std::strncpy(szUnitDir, pszDir, kUnitDirBytes - 1);
+  szUnitDir[kUnitDirBytes - 1] = '\0';
+  StopAllVoices();
+  InitChannels();
+  BuildLfoSine();
+  nLfoPhase = 0;
+  nLfoCount = 0;
+  BuildVelocityCurve();
+  ClearInstruments();
+  nRate = kDefaultRate;
+}
+
+int32_t SetRate(int32_t nNewRate) {
+  // A rate of 0 or below would divide by zero in NoteToStep and never let
+  // the envelope clock run down; such a rate keeps the previous one.
+  if (nNewRate > 0)
+    nRate = nNewRate;
+  return nNewRate;
+}
+
+void Make(int32_t *pAcc) {
+  if (--nLfoCount < 0) {
+    nLfoPhase = (nLfoPhase + 1) & 511;
+    nLfoCount = nRate / kLfoRateDivisor;
+  }
+
+  // nVoiceTop is read anew each time: a voice that ends lowers it.
+  const int64_t nVoiceGain = nFinalGain;
+  for (int32_t v = 0; v < nVoiceTop; ++v) {
+    Voice &rVoice = aVoice[v];
+    if (!rVoice.bActive)
+      continue;
+    const int32_t s = rVoice.pfnRender(v);
+    *rVoice.pnSum = Wrap32(*rVoice.pnSum +
+                           static_cast<int64_t>(s) * rVoice.nInstGain * nVoiceGain / kVoiceScale);
+    *rVoice.pnVoiceCount += 1;
+  }
+
+  for (int32_t ch = 0; ch < kChannelCount; ++ch) {
+    UnitChannel &rChannel = aUnitChannel[ch];
+    const int64_t nMix = static_cast<int64_t>(rChannel.nSum) * rChannel.nGain;
+    pAcc[kAccLeft + ch] = Wrap32(pAcc[kAccLeft + ch] + nMix * rChannel.nPanL / kPanScale);
+    pAcc[kAccRight + ch] = Wrap32(pAcc[kAccRight + ch] + nMix * rChannel.nPanR / kPanScale);
+    pAcc[kAccVoices + ch] =
+        Wrap32(static_cast<int64_t>(pAcc[kAccVoices + ch]) + rChannel.nVoiceCount);
+    rChannel.nSum = 0;
+    rChannel.nVoiceCount = 0;
+  }
+}
+
+} // namespace vokra

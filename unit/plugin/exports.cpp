@@ -1,0 +1,96 @@
+// The thirteen entry points of the sound unit, exported with C linkage, and
+// what the library does when it is loaded into and unloaded from a process.
+#include <cstdint>
+#include <type_traits>
+
+#include "common/unit_interface.h"
+#include "unit/channels.h"
+#include "unit/soundset.h"
+#include "unit/unit_entry.h"
+#include "unit/unit_settings.h"
+
+#define VOKRA_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+// The data entry window while it is open; at most one exists.
+void *hwndEntry = nullptr;
+} // namespace
+
+// Loading the library into the process reads the unit settings. Linux has no
+// thread-attach notification, so unlike a DLL the settings are not re-read
+// for each new thread of the host.
+__attribute__((constructor)) static void AttachUnit() {
+  hwndEntry = nullptr;
+  vokra::LoadUnitSettings();
+}
+
+// Unloading closes the data entry window if it is open.
+__attribute__((destructor)) static void DetachUnit() {
+  if (hwndEntry != nullptr) {
+    // No dialogs yet: nothing can have opened it.
+    hwndEntry = nullptr;
+  }
+}
+
+VOKRA_EXPORT int32_t GetType(void) {
+  return vokra::GetType();
+}
+VOKRA_EXPORT int32_t GetName(char *pszName) {
+  return vokra::GetName(pszName);
+}
+VOKRA_EXPORT int32_t GetVer(void) {
+  return vokra::GetVer();
+}
+VOKRA_EXPORT int32_t TestDLL(void) {
+  return vokra::TestDLL();
+}
+
+// The about box comes with the unit's dialogs; until then it shows nothing.
+VOKRA_EXPORT void Copyright(UnitWindow hwnd) {
+  (void)hwnd;
+}
+
+VOKRA_EXPORT void Make(int32_t *pAcc) {
+  vokra::Make(pAcc);
+}
+VOKRA_EXPORT int32_t SetRate(int32_t nRate) {
+  return vokra::SetRate(nRate);
+}
+VOKRA_EXPORT void InitUNIT(UnitWindow hwnd, const char *pszDir) {
+  vokra::InitUNIT(hwnd, pszDir);
+}
+VOKRA_EXPORT int32_t LoadCFG(void) {
+  return vokra::LoadCFG();
+}
+VOKRA_EXPORT void RemoveCFG(void) {
+  vokra::RemoveCFG();
+}
+VOKRA_EXPORT void FreeLockCFG(void) {
+  vokra::FreeLockCFG();
+}
+VOKRA_EXPORT void MidiIn(const uint8_t *pMsg, int32_t nSource) {
+  vokra::MidiIn(pMsg, nSource);
+}
+
+// The MIDI (1), SETUP (2) and data entry (3) dialogs come with the unit's
+// dialog layer; until then every code does nothing and returns 0.
+VOKRA_EXPORT intptr_t SysSig(UnitWindow hwnd, int32_t nCode) {
+  (void)hwnd;
+  (void)nCode;
+  return 0;
+}
+
+// The exports must keep the types the host casts them to.
+static_assert(std::is_same_v<decltype(&GetType), PfnGetType>);
+static_assert(std::is_same_v<decltype(&GetName), PfnGetName>);
+static_assert(std::is_same_v<decltype(&GetVer), PfnGetVer>);
+static_assert(std::is_same_v<decltype(&TestDLL), PfnTestDLL>);
+static_assert(std::is_same_v<decltype(&Copyright), PfnCopyright>);
+static_assert(std::is_same_v<decltype(&Make), PfnMake>);
+static_assert(std::is_same_v<decltype(&SetRate), PfnSetRate>);
+static_assert(std::is_same_v<decltype(&InitUNIT), PfnInitUNIT>);
+static_assert(std::is_same_v<decltype(&LoadCFG), PfnLoadCFG>);
+static_assert(std::is_same_v<decltype(&RemoveCFG), PfnRemoveCFG>);
+static_assert(std::is_same_v<decltype(&FreeLockCFG), PfnFreeLockCFG>);
+static_assert(std::is_same_v<decltype(&MidiIn), PfnMidiIn>);
+static_assert(std::is_same_v<decltype(&SysSig), PfnSysSig>);

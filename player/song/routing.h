@@ -13,11 +13,11 @@ struct ChannelState {
   int32_t nChorusSend;   // controller 93, 0..127; 0 after reset
   int32_t bMute;         // set by the panel; not reset
   // Owned by the render loop.
-  int32_t nLevelOut;     // voices sounding at the block's last sample
-  int32_t nPeakL;        // block peak, 1/1024 units (1/256 in the sound test)
+  int32_t nLevelOut; // voices sounding at the block's last sample
+  int32_t nPeakL;    // block peak, 1/1024 units (1/256 in the sound test)
   int32_t nPeakR;
   // Owned by the 3D engine.
-  int32_t n3DTapL;       // tap distances in samples, 3..2534
+  int32_t n3DTapL; // tap distances in samples, 3..2534
   int32_t n3DTapR;
   int32_t an3DLineL[k3DLineLength];
   int32_t an3DLineR[k3DLineLength];

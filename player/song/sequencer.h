@@ -29,13 +29,25 @@ extern int32_t nTickInBeat;      // from 0
 extern int32_t bTextChanged;    // set when a Text meta event was read; the window clears it
 extern int32_t bSuppressNoteOn; // while 1, sounding note-ons are not sent (seeking)
 
+// Told of every event SequencerStep reads, before it is routed: the status byte,
+// then for channel messages their data bytes (7 bits), for meta events the type
+// and length, for system exclusive the length. For tools and tests; null in the player.
+typedef void (*PfnSequencerObserver)(int32_t nTrack, int32_t nStatus, int32_t nData1,
+                                     int32_t nData2);
+extern PfnSequencerObserver pfnSequencerObserver;
+
 void ResetSequencer();
 void PrepareSong();
 void SetTempoBpm(int32_t nBpm);
+// The time signature a song starts with: 4/4, nTicksPerBeat = nDivision.
+void ResetTimeSignature();
 void SequencerStep(int32_t nTrack);
 void SeekToMeasure(int32_t nMeasureTo);
 // One step of the tick clock (per output sample): returns 1 when a tick elapsed.
+// The render loop calls it once per sample; SeekToMeasure does the same steps.
 int32_t SequencerClock();
+// Number of tracks still active (0 once the song is over).
+int32_t ActiveTrackCount();
 
 // Low-level readers on track t, bounded by the image.
 int32_t ReadTrackByte(int32_t t);

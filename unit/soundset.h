@@ -13,6 +13,8 @@ constexpr int32_t kMapSize = 128;   // programs, banks, notes and kits per map
 constexpr int32_t kPathBytes = 512; // szPath, NUL included
 constexpr int32_t kBlockSlack = 64; // zeroed bytes behind every data block's content
 constexpr int32_t kEpcHeaderBytes = 64;
+// Sound sets and their samples live in szUnitDir + this.
+inline constexpr char kSoundSetDir[] = "VOKRA/";
 
 // nType values: the file format the instrument was loaded from.
 enum : int32_t {

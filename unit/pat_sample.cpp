@@ -1,0 +1,185 @@
+// GUS patches (.pat): the middle waveform, resampled so that its root
+// frequency plays at note 60, converted to 16-bit signed data.
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "unit/sample_loaders.h"
+#include "unit/soundset.h"
+
+namespace vokra {
+
+namespace {
+
+constexpr size_t kPatHeaderBytes = 239;
+constexpr size_t kPatWaveCountOffset = 85;
+constexpr size_t kWaveHeaderBytes = 96;
+// One cycle of middle C at 44100 Hz, in output samples (single precision).
+constexpr float kRefCycle = 168.55865478515625f;
+// Converted data larger than this is treated as a failed allocation; it also
+// bounds the first pass when a corrupt rate makes the step vanish.
+constexpr int32_t kMaxPatDataBytes = 64 << 20;
+
+// The longest envelope rate (63 << 3): the decay periods count down from it.
+constexpr int32_t kEnvRateMax = 504;
+constexpr double kRootFreqUnit = 0.001; // root frequency is stored in 1/1000 Hz
+
+enum : uint8_t {
+  kMode16Bit = 1,
+  kModeUnsigned = 2,
+  kModeLoop = 4,
+};
+
+struct WaveHeader {
+  int32_t nWaveSize;   // bytes of raw data
+  int32_t nLoopStart;  // bytes into the raw data
+  int32_t nLoopEnd;    // bytes into the raw data
+  int32_t nSampleRate; // Hz
+  uint32_t nRootFreq;  // 1/1000 Hz
+  uint8_t abRate[3];   // envelope rates 0-2
+  uint8_t abOffset[2]; // envelope offsets 1-2
+  uint8_t nMode;       // kMode* bits
+};
+
+WaveHeader ReadWaveHeader(const uint8_t *h) {
+  WaveHeader w;
+  w.nWaveSize = int32_t(ReadLe32(h + 8));
+  w.nLoopStart = int32_t(ReadLe32(h + 12));
+  w.nLoopEnd = int32_t(ReadLe32(h + 16));
+  w.nSampleRate = int32_t(ReadLe16(h + 20));
+  w.nRootFreq = ReadLe32(h + 30);
+  w.abRate[0] = h[37];
+  w.abRate[1] = h[38];
+  w.abRate[2] = h[39];
+  w.abOffset[0] = h[44];
+  w.abOffset[1] = h[45];
+  w.nMode = h[55];
+  return w;
+}
+
+// Envelope rate byte: 6-bit mantissa, 2-bit exponent.
+int32_t EnvRate(uint8_t x) {
+  return (x & 63) << ((x / 64) & 3);
+}
+
+// One resampling pass. Without pOut it measures: returns the output size in
+// bytes and sets the loop points the first time the source position meets
+// them; with pOut it writes the samples the measuring pass counted. Both
+// passes run the same float arithmetic, so they step identically.
+// Returns -1 when the output would exceed kMaxPatDataBytes.
+int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument *pInst,
+                 uint8_t *pOut, int32_t nOutSize) {
+  const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
+  int32_t s = 0, d = 0;
+  float fAcc = 0.0f;
+  while (s < w.nWaveSize) {
+    if (pOut != nullptr) {
+      if (d + 2 > nOutSize) // cannot happen when both passes agree; never write past the block
+        break;
+      uint32_t v = p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u;
+      if (w.nMode & kModeUnsigned)
+        v -= 0x8000u;
+      pOut[d] = uint8_t(v);
+      pOut[d + 1] = uint8_t(v >> 8);
+    }
+    d += 2;
+    if (d > kMaxPatDataBytes)
+      return -1;
+    fAcc += r;
+    while (fAcc >= kRefCycle) {
+      fAcc -= kRefCycle;
+      s += p;
+      if (pInst != nullptr) {
+        if (s == w.nLoopStart && pInst->nLoopStart == 0)
+          pInst->nLoopStart = d;
+        if (s == w.nLoopEnd && pInst->nEnd == 0)
+          pInst->nEnd = d;
+      }
+      // Loop points lie within the wave, so further steps change nothing.
+      if (s >= w.nWaveSize)
+        break;
+    }
+  }
+  return d;
+}
+
+} // namespace
+
+int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
+  StartSampleLoad(inst, kTypePat);
+  if (nFile < kPatHeaderBytes)
+    return 0;
+  const int32_t nWaves = pFile[kPatWaveCountOffset];
+  if (nWaves == 0)
+    return 0;
+
+  // Walk the waveform headers up to the middle waveform; each must lie in the file.
+  size_t nOffset = kPatHeaderBytes;
+  WaveHeader w{};
+  for (int32_t k = 0; k <= nWaves / 2; k++) {
+    if (nOffset > nFile || nFile - nOffset < kWaveHeaderBytes)
+      return 0;
+    w = ReadWaveHeader(pFile + nOffset);
+    if (w.nWaveSize < 0)
+      return 0;
+    nOffset += kWaveHeaderBytes;
+    if (k < nWaves / 2)
+      nOffset += size_t(w.nWaveSize);
+  }
+  // The chosen wave and its loop points must lie inside the file's data.
+  if (nOffset > nFile || size_t(w.nWaveSize) > nFile - nOffset)
+    return 0;
+  if (w.nLoopStart < 0 || w.nLoopStart > w.nWaveSize || w.nLoopEnd < 0 || w.nLoopEnd > w.nWaveSize)
+    return 0;
+
+  const float fRootHz = float(double(w.nRootFreq) * kRootFreqUnit);
+  const float r = float(w.nSampleRate) / fRootHz;
+  // A rate or root of 0 (or a ratio that yields more data than a patch can
+  // hold) would never finish or never fit.
+  if (!std::isfinite(r) || !(r > 0.0f))
+    return 0;
+  const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
+  if (double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0 > double(kMaxPatDataBytes) * 1.01)
+    return 0;
+
+  // Raw data with two zero bytes behind, so an odd 16-bit wave never reads past it.
+  std::vector<uint8_t> raw;
+  try {
+    raw.assign(size_t(w.nWaveSize) + 2, 0);
+  } catch (const std::bad_alloc &) {
+    return 0;
+  }
+  if (w.nWaveSize > 0)
+    std::memcpy(raw.data(), pFile + nOffset, size_t(w.nWaveSize));
+
+  inst.nLoopStart = 0;
+  inst.nEnd = 0;
+  const int32_t nSize = Resample(w, raw.data(), r, &inst, nullptr, 0);
+  if (nSize < 0)
+    return 0;
+  inst.nDataSize = nSize;
+  inst.hData = AllocBlock(size_t(nSize));
+  if (inst.hData == nullptr)
+    return 0;
+  inst.pData = LockBlock(inst.hData);
+  Resample(w, raw.data(), r, nullptr, inst.pData, nSize);
+
+  inst.nTranspose = 0;
+  inst.nStart = 0;
+  inst.bLoop = (w.nMode & kModeLoop) ? 1 : 0;
+  inst.nAttackStep = EnvRate(w.abRate[0]) / 2;
+  inst.nDecayPeriod = (kEnvRateMax - EnvRate(w.abRate[1])) / 16;
+  inst.nDecayLevel = w.abOffset[0] / 2;
+  inst.nDecay2Period = (kEnvRateMax - EnvRate(w.abRate[2])) / 16;
+  inst.nFloorLevel = w.abOffset[1] / 2;
+  inst.nReleaseStep = 3;
+  if (inst.nEnd == 0)
+    inst.nEnd = inst.nDataSize;
+  if (inst.nLoopStart > inst.nEnd)
+    inst.nEnd = inst.nLoopStart;
+  FinishSampleLoad(inst);
+  return 1;
+}
+
+} // namespace vokra

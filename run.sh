@@ -7,4 +7,4 @@ source scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
 song="${1:-demo/demo.mid}"
-exec build/torqa-cli info "$song"
+[ -n "${1:-}" ] || [ -f "$song" ] || song=/usr/share/games/openttd/baseset/openmsx/chemistry_lab.mid; exec build/torqa-cli info "$song"

@@ -1,0 +1,228 @@
+// torqa-cli info SONG: what the loader makes of a MIDI file, and a silent walk of
+// it with the sequencer at 44100 Hz (no unit bound) for its length and events.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+#include <string>
+
+#include "platform/message_box.h"
+#include "player/render/engine_state.h"
+#include "player/song/sequencer.h"
+#include "player/song/song.h"
+#include "tools/cli/commands.h"
+
+namespace {
+
+constexpr int32_t kWalkRate = 44100;
+constexpr int64_t kWalkLimitSamples = int64_t{kWalkRate} * 4 * 3600; // give up after 4 hours
+
+// Remembers the last message box instead of printing it.
+class CaptureSink : public MessageSink {
+public:
+  void Show(void *, const char *text, const char *caption, MsgIcon) override {
+    sText = text;
+    sCaption = caption;
+  }
+  std::string sText;
+  std::string sCaption;
+};
+
+enum EventKind {
+  kNoteOn,
+  kNoteOnZero,
+  kNoteOff,
+  kPolyPressure,
+  kControl,
+  kProgram,
+  kChannelPressure,
+  kPitchBend,
+  kSysEx,
+  kSysExPacket,
+  kSystemCommon,
+  kTempo,
+  kTimeSignature,
+  kText,
+  kTrackName,
+  kOtherMeta,
+  kEndOfTrack,
+  kKindCount,
+};
+
+const char *const kKindNames[kKindCount] = {
+    "note on",          "note on, velocity 0",
+    "note off",         "polyphonic pressure",
+    "control change",   "program change",
+    "channel pressure", "pitch bend",
+    "system exclusive", "sysex packet (F7)",
+    "system common",    "tempo",
+    "time signature",   "text",
+    "track name",       "other meta",
+    "end of track",
+};
+
+int64_t anEventCount[kKindCount];
+
+void CountEvent(int32_t, int32_t nStatus, int32_t nData1, int32_t nData2) {
+  int nKind = kSystemCommon;
+  switch (nStatus & 0xF0) {
+  case 0x80:
+    nKind = kNoteOff;
+    break;
+  case 0x90:
+    nKind = nData2 ? kNoteOn : kNoteOnZero;
+    break;
+  case 0xA0:
+    nKind = kPolyPressure;
+    break;
+  case 0xB0:
+    nKind = kControl;
+    break;
+  case 0xC0:
+    nKind = kProgram;
+    break;
+  case 0xD0:
+    nKind = kChannelPressure;
+    break;
+  case 0xE0:
+    nKind = kPitchBend;
+    break;
+  default:
+    if (nStatus == 0xF0)
+      nKind = kSysEx;
+    else if (nStatus == 0xF7)
+      nKind = kSysExPacket;
+    else if (nStatus == 0xFF)
+      nKind = nData1 == 0x51   ? kTempo
+              : nData1 == 0x58 ? kTimeSignature
+              : nData1 == 0x01 ? kText
+              : nData1 == 0x03 ? kTrackName
+              : nData1 == 0x2F ? kEndOfTrack
+                               : kOtherMeta;
+    break;
+  }
+  ++anEventCount[nKind];
+}
+
+bool IsValidUtf8(const std::string &s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const uint8_t c = static_cast<uint8_t>(s[i]);
+    int nMore = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+    if (nMore < 0 || (nMore == 1 && c < 0xC2) || (nMore > 0 && i + nMore >= s.size()))
+      return false;
+    for (int k = 1; k <= nMore; ++k)
+      if ((static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80)
+        return false;
+    i += nMore + 1;
+  }
+  return true;
+}
+
+// Track names are raw bytes, usually Shift-JIS (code page 932) in Japanese songs.
+std::string NameToUtf8(const std::string &sRaw) {
+  std::string sText = sRaw;
+  if (!IsValidUtf8(sRaw)) {
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+      std::string sOut(sRaw.size() * 4 + 4, '\0');
+      char *pIn = const_cast<char *>(sRaw.data());
+      size_t nIn = sRaw.size();
+      char *pOut = sOut.data();
+      size_t nOut = sOut.size();
+      if (iconv(cd, &pIn, &nIn, &pOut, &nOut) != static_cast<size_t>(-1)) {
+        sOut.resize(sOut.size() - nOut);
+        sText = sOut;
+      }
+      iconv_close(cd);
+    }
+  }
+  std::string sShown;
+  const bool bUtf8 = IsValidUtf8(sText);
+  for (char ch : sText) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !bUtf8)) {
+      char sz[8];
+      std::snprintf(sz, sizeof sz, "\\x%02X", c);
+      sShown += sz;
+    } else {
+      sShown += ch;
+    }
+  }
+  return sShown;
+}
+
+} // namespace
+
+int CmdInfo(int argc, char **argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: torqa-cli info SONG\n");
+    return 2;
+  }
+  const char *pszPath = argv[1];
+  std::FILE *pProbe = std::fopen(pszPath, "rb");
+  if (!pProbe) {
+    std::fprintf(stderr, "torqa-cli: %s: cannot open: %s\n", pszPath, std::strerror(errno));
+    return 1;
+  }
+  std::fclose(pProbe);
+
+  CaptureSink sink;
+  MessageSink *pPrevious = SetMessageSink(&sink);
+  const int32_t bLoaded = LoadSmf(pszPath);
+  SetMessageSink(pPrevious);
+  if (!bLoaded) {
+    if (sink.sText == "タイムコードは扱えません")
+      std::fprintf(stderr, "torqa-cli: %s: %s: %s (time-code (SMPTE) division is not supported)\n",
+                   pszPath, sink.sCaption.c_str(), sink.sText.c_str());
+    else if (!sink.sText.empty())
+      std::fprintf(stderr, "torqa-cli: %s: %s: %s (out of memory)\n", pszPath,
+                   sink.sCaption.c_str(), sink.sText.c_str());
+    else
+      std::fprintf(stderr, "torqa-cli: %s: not a MIDI file (no MThd header of format 0 or 1)\n",
+                   pszPath);
+    return 1;
+  }
+
+  std::printf("file: %s\n", pszPath);
+  std::printf("format: %d\n", nSmfFormat);
+  if (nTracksInHeader > nTracks)
+    std::printf("tracks: %d (the header declares %d; the rest are ignored)\n", nTracks,
+                nTracksInHeader);
+  else
+    std::printf("tracks: %d\n", nTracks);
+  std::printf("division: %d ticks per quarter note\n", nDivision);
+  for (int32_t t = 0; t < nTracks; ++t)
+    std::printf("track %03d: %s\n", t, NameToUtf8(aTrackInfo[t].szName).c_str());
+
+  nPCMRate = kWalkRate;
+  nTickStep = 256;
+  bSuppressNoteOn = 0;
+  pfnSequencerObserver = CountEvent;
+  ResetSequencer();
+  LockSong();
+  PrepareSong();
+  SetTempoBpm(nTempoBpm);
+  ResetTimeSignature();
+  int64_t nSamples = 0;
+  while (ActiveTrackCount() > 0 && nSamples < kWalkLimitSamples) {
+    SequencerClock();
+    ++nSamples;
+  }
+  const int32_t bEnded = ActiveTrackCount() == 0;
+  UnlockSong();
+  pfnSequencerObserver = nullptr;
+
+  const double dSeconds = static_cast<double>(nSamples) / kWalkRate;
+  std::printf("length: %d measures %d beats %d ticks (%d ticks), %.3f s (%lld samples at %d "
+              "Hz)%s\n",
+              nMeasure, nBeatInMeasure, nTickInBeat, nSongTick, dSeconds,
+              static_cast<long long>(nSamples), kWalkRate,
+              bEnded ? "" : " - stopped: the song had not ended after 4 hours");
+  std::printf("events:\n");
+  for (int k = 0; k < kKindCount; ++k)
+    std::printf("  %-20s %lld\n", kKindNames[k], static_cast<long long>(anEventCount[k]));
+  FreeSong();
+  return 0;
+}

@@ -1,0 +1,81 @@
+// torqa-mkcfg: turns a TiMidity-style configuration into a vokraunit .cfg.
+//
+//   torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... INPUT.cfg
+//
+// Sample files must lie below a DIR that the sound-set directory reaches
+// through a link called NAME. Whatever the .cfg cannot express is skipped with
+// a warning on stderr; every filled program and drum note is named there too
+// (with -q only counted).
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "tools/soundset/timidity_cfg.h"
+
+static int Usage() {
+  std::fprintf(stderr, "usage: torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... INPUT.cfg\n");
+  return 2;
+}
+
+int main(int argc, char **argv) {
+  TimidityReader reader;
+  std::string sInput, sOutput;
+  bool bQuiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string sArg = argv[i];
+    if (sArg == "-q") {
+      bQuiet = true;
+    } else if (sArg == "-o" && i + 1 < argc) {
+      sOutput = argv[++i];
+    } else if (sArg == "--link" && i + 1 < argc) {
+      std::string sLink = argv[++i];
+      size_t nEq = sLink.find('=');
+      if (nEq == std::string::npos || nEq == 0)
+        return Usage();
+      reader.AddLink(sLink.substr(0, nEq), sLink.substr(nEq + 1));
+    } else if (sArg[0] == '-' || !sInput.empty()) {
+      return Usage();
+    } else {
+      sInput = sArg;
+    }
+  }
+  if (sInput.empty())
+    return Usage();
+
+  int32_t bRead = reader.ReadFile(sInput);
+  for (const std::string &s : reader.aWarnings)
+    std::fprintf(stderr, "torqa-mkcfg: %s\n", s.c_str());
+  if (!bRead)
+    return 1;
+  std::string sText;
+  std::vector<std::string> aFilled;
+  if (!WriteVokraCfg(reader.aPatches, sInput, &sText, &aFilled)) {
+    std::fprintf(stderr, "torqa-mkcfg: %s: bank 0 or drum kit 0 is empty, nothing to write\n",
+                 sInput.c_str());
+    return 1;
+  }
+  if (bQuiet && !aFilled.empty())
+    std::fprintf(stderr, "torqa-mkcfg: %zu programs and drum notes filled from their neighbours\n",
+                 aFilled.size());
+  else
+    for (const std::string &s : aFilled)
+      std::fprintf(stderr, "torqa-mkcfg: %s\n", s.c_str());
+
+  if (sOutput.empty()) {
+    std::fwrite(sText.data(), 1, sText.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  // Written beside the target and renamed, so a failed run leaves no half file.
+  std::string sTemp = sOutput + ".tmp";
+  std::ofstream out(sTemp, std::ios::binary | std::ios::trunc);
+  out.write(sText.data(), static_cast<std::streamsize>(sText.size()));
+  out.close();
+  if (!out || std::rename(sTemp.c_str(), sOutput.c_str()) != 0) {
+    std::fprintf(stderr, "torqa-mkcfg: cannot write %s: %s\n", sOutput.c_str(),
+                 std::strerror(errno));
+    std::remove(sTemp.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,106 @@
+// The program's one-thread event loop: the stand-in for the window message
+// queue. Every handler runs on the loop's thread; other threads (the sound
+// device's audio thread) only post. There is one handler, the main window's
+// procedure, set with SetMessageHandler.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t kWmUser = 0x0400; // WM_USER: first private message number
+
+// Handles one dispatched message and returns its result.
+typedef int32_t (*PfnMessageHandler)(uint32_t nMessage, uintptr_t wParam, intptr_t lParam);
+
+struct LoopMessage {
+  uint32_t nMessage;
+  uintptr_t wParam;
+  intptr_t lParam;
+};
+
+// Bounded lock-free queue, many posters and one reader (Vyukov's cell
+// sequence scheme). Push never waits for anyone: a poster that is preempted
+// between claiming and filling its cell delays only the reader. Push and Pop
+// are async-signal-safe.
+class MessageQueue {
+public:
+  static constexpr uint32_t kCapacity = 1024; // power of two
+
+  MessageQueue();
+  // Returns 1, or 0 when the queue is full (the message is dropped).
+  int32_t Push(const LoopMessage &msg);
+  // Takes the oldest message; returns 0 when none is ready.
+  int32_t Pop(LoopMessage &msg);
+  int32_t Empty() const;
+
+private:
+  struct Cell {
+    std::atomic<size_t> nSeq; // == position: free for that push; position + 1: filled
+    LoopMessage msg;
+  };
+  Cell aCells[kCapacity];
+  std::atomic<size_t> nPushPos; // next position a poster claims
+  size_t nPopPos;               // next position the reader takes (reader only)
+};
+
+class EventLoop {
+public:
+  virtual ~EventLoop() = default;
+  // Queues a message for the loop's thread. Any thread and a signal handler
+  // may call it; it never blocks. Returns 1, or 0 when the queue is full.
+  virtual int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) = 0;
+  // Dispatches one waiting message and returns the handler's result; 0 when
+  // nothing waited. The quit request is not a message and is never taken here.
+  virtual int32_t PumpOne() = 0;
+  // Blocks until a message waits, quit is requested or nTimeoutMs passes
+  // (-1: no limit); a signal ends the wait early. Returns 1 when one waits.
+  virtual int32_t Wait(int32_t nTimeoutMs) = 0;
+  // Dispatches messages until quit is requested; returns the quit code.
+  virtual int32_t Run() = 0;
+  // Asks Run to end once the message being handled returns (PostQuitMessage).
+  // The request stays set, so a long operation pumping messages cannot eat it.
+  virtual void PostQuit(int32_t nCode) = 0;
+  virtual int32_t QuitRequested() const = 0;
+  // Forgets a quit request (a new run of the loop, tests).
+  virtual void ClearQuit() = 0;
+};
+
+// The plain loop for the terminal tool and the tests: the queue above and an
+// eventfd that wakes the waiting thread. A window toolkit's loop implements the
+// same interface with its own wake-up (FLTK: Fl::awake after the push) and
+// installs itself with SetEventLoop.
+class PlainEventLoop : public EventLoop {
+public:
+  PlainEventLoop();
+  ~PlainEventLoop() override;
+  int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
+  int32_t PumpOne() override;
+  int32_t Wait(int32_t nTimeoutMs) override;
+  int32_t Run() override;
+  void PostQuit(int32_t nCode) override;
+  int32_t QuitRequested() const override;
+  void ClearQuit() override;
+
+private:
+  void Wake();
+  MessageQueue queue;
+  int nWakeFd;                // eventfd, non-blocking
+  std::atomic<int32_t> bQuit; // quit requested
+  std::atomic<int32_t> nQuitCode;
+};
+
+// Installs loop as the program's loop (null restores the built-in plain loop);
+// returns the previous one.
+EventLoop *SetEventLoop(EventLoop *pLoop);
+EventLoop *GetEventLoop();
+// Sets the procedure every loop dispatches to; returns the previous one.
+PfnMessageHandler SetMessageHandler(PfnMessageHandler pfnHandler);
+// Calls the handler directly (what a loop does for each message it takes).
+int32_t DispatchLoopMessage(const LoopMessage &msg);
+
+// PostMessage to the main window: GetEventLoop()->Post.
+int32_t PostLoopMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam);
+// Dispatches one waiting message; returns the handler's result, 0 if none
+// waited. Long loops (recording, the playback refill) call it between blocks.
+int32_t PumpOneMessage();

@@ -1,9 +1,141 @@
-// Placeholder until the 3D engine lands: keeps the engine library linkable.
-#include "player/render/effects.h"
+// The 3D widening stage: per-channel delay lines fed at pan-dependent tap
+// distances, and ResetEffects, the start-of-run set-up of every effect.
+#include <cstring>
 
-int32_t n3DSpan, n3DTapUnit, n3DEchoDelay, n3DPos;
-void ResetEffects() {}
-void Update3DTaps(int32_t) {}
-void Engine3DLight() {}
-void Engine3DMedium() {}
-void Engine3DHeavy() {}
+#include "common/unit_interface.h"
+#include "player/render/audio_math.h"
+#include "player/render/effects.h"
+#include "player/render/engine_state.h"
+#include "player/song/routing.h"
+
+constexpr int32_t kLineMask = k3DLineLength - 1;
+
+int32_t n3DSpan = 0;
+int32_t n3DTapUnit = 0;
+int32_t n3DEchoDelay = 0;
+int32_t n3DPos = 0;
+
+void ResetEffects() {
+  for (ChannelState &c : aChannels) {
+    std::memset(c.an3DLineL, 0, sizeof c.an3DLineL);
+    std::memset(c.an3DLineR, 0, sizeof c.an3DLineR);
+  }
+  // 8.192 / 96000 scales (depth + 256) * rate to samples; floating point as
+  // the set-up has always computed it.
+  const int64_t nProduct = static_cast<int64_t>(n3DLength + 256) * nPCMRate;
+  n3DSpan = static_cast<int32_t>(static_cast<double>(nProduct) * 8.192 * 1.0416666666666666e-05);
+  n3DEchoDelay = 5 * n3DSpan / 6;
+  n3DTapUnit = n3DSpan / 6;
+  n3DPos = 0;
+
+  BuildChorusTable();
+  nReverbDelay = nPCMRate * 10000 / 88200;
+  ResetReverb();
+  ResetChorus();
+  nChorusPhase = 0;
+  nChorusCount = 0;
+}
+
+// A side's longest tap is on the side the channel is panned to.
+void Update3DTaps(int32_t nChannel) {
+  ChannelState &c = aChannels[nChannel];
+  c.n3DTapL = n3DTapUnit * (160 - c.nPan) / 160;
+  c.n3DTapR = n3DTapUnit * (c.nPan + 33) / 160;
+}
+
+// Values in the lines are plain 32-bit sums: they wrap rather than trap.
+static inline void AddAt(int32_t *pLine, int32_t nIndex, int32_t nValue) {
+  int32_t &r = pLine[nIndex & kLineMask];
+  r = WrapAdd(r, nValue);
+}
+
+void Engine3DLight() {
+  const int32_t p = n3DPos;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    ChannelState &c = aChannels[ch];
+    int32_t *a = c.an3DLineL;
+    int32_t *b = c.an3DLineR;
+    const int32_t l = anChannelAcc[kAccLeft + ch];
+    const int32_t r = anChannelAcc[kAccRight + ch];
+    AddAt(a, p + c.n3DTapL, WrapSub(WrapAdd(a[p] / 2, l), r / 4));
+    AddAt(b, p + c.n3DTapR, WrapSub(WrapAdd(b[p] / 2, r), l / 4));
+    const int32_t oL = a[p];
+    const int32_t oR = b[p];
+    a[p] = 0;
+    b[p] = 0;
+    anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
+    anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+  }
+  n3DPos = (n3DPos + 1) & kLineMask;
+}
+
+void Engine3DMedium() {
+  const int32_t p = n3DPos;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    ChannelState &c = aChannels[ch];
+    int32_t *a = c.an3DLineL;
+    int32_t *b = c.an3DLineR;
+    const int32_t ta = c.n3DTapL;
+    const int32_t tb = c.n3DTapR;
+    const int32_t l = anChannelAcc[kAccLeft + ch];
+    const int32_t r = anChannelAcc[kAccRight + ch];
+    AddAt(a, p + ta, l);
+    AddAt(a, p + tb, l / 5);
+    AddAt(b, p + ta, r / 5);
+    AddAt(b, p + tb, r);
+    const int32_t oL = a[p];
+    const int32_t oR = b[p];
+    a[p] = 0;
+    b[p] = 0;
+    anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
+    anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+  }
+  n3DPos = (n3DPos + 1) & kLineMask;
+}
+
+void Engine3DHeavy() {
+  const int32_t p = n3DPos;
+  const int32_t e = (p + n3DEchoDelay) & kLineMask;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    ChannelState &c = aChannels[ch];
+    int32_t *a = c.an3DLineL;
+    int32_t *b = c.an3DLineR;
+    const int32_t ta = c.n3DTapL;
+    const int32_t tb = c.n3DTapR;
+    const int32_t l = anChannelAcc[kAccLeft + ch];
+    const int32_t r = anChannelAcc[kAccRight + ch];
+    AddAt(a, p + ta, l / 2);
+    AddAt(b, p + tb, r / 2);
+    AddAt(a, p + 2 * ta, WrapSub(l / 4, r / 8));
+    AddAt(b, p + 2 * tb, WrapSub(r / 4, l / 8));
+    AddAt(a, p + 3 * ta, WrapSub(l / 8, r / 16));
+    AddAt(b, p + 3 * tb, WrapSub(r / 8, l / 16));
+    // The fourth tap crosses sides with a positive sign and no same-side term.
+    AddAt(a, p + 4 * ta, r / 16);
+    AddAt(b, p + 4 * tb, l / 16);
+    const int32_t oL = a[p];
+    const int32_t oR = b[p];
+    a[p] = 0;
+    b[p] = 0;
+    AddAt(a, e, oL / 8);
+    AddAt(b, e, oR / 8);
+    anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
+    anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+  }
+  n3DPos = (n3DPos + 1) & kLineMask;
+}
+
+Pfn3DEngine Select3DEngine(int32_t nEngine) {
+  switch (nEngine) {
+  case 1:
+    return Engine3DMedium;
+  case 2:
+    return Engine3DHeavy;
+  default:
+    return Engine3DLight;
+  }
+}
+
+void Apply3DEngineSetting() {
+  pfn3DEngine = Select3DEngine(n3DENGIN);
+}

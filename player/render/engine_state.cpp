@@ -1,4 +1,5 @@
 #include "player/render/engine_state.h"
+#include "player/render/effects.h"
 
 // Start values: the first-run settings defaults.
 int32_t nPCMRate = 22050;
@@ -23,4 +24,4 @@ int32_t nTailBlocks = 16;
 int32_t bPlaying = 0;
 int32_t nStartMeasure = 0;
 
-Pfn3DEngine pfn3DEngine = nullptr;
+Pfn3DEngine pfn3DEngine = Engine3DLight; // n3DENGIN 0 until the settings load

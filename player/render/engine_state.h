@@ -5,17 +5,17 @@
 #include <cstdint>
 
 // Settings fields (persisted by the settings store).
-extern int32_t nPCMRate;          // output rate, Hz, 5200..96000 (22050 on first run)
-extern int32_t n3DLength;         // 3D depth 0..1600; 0 = stage off
-extern int32_t n3DENGIN;          // 0 Light, 1 Medium, 2 Heavy
+extern int32_t nPCMRate;           // output rate, Hz, 5200..96000 (22050 on first run)
+extern int32_t n3DLength;          // 3D depth 0..1600; 0 = stage off
+extern int32_t n3DENGIN;           // 0 Light, 1 Medium, 2 Heavy
 extern uint32_t dwProcessPriority; // 0x40, 0x20, 0x80 or 0x100
-extern int32_t bPowerSave1;       // long blocks at rates up to 22050 Hz
-extern int32_t bDispEnable;       // display flag, kept only
-extern int32_t bUseEff1;          // reverb on
-extern int32_t bUseEff3;          // chorus on
-extern int32_t bLPF;              // band filter on (rates up to 44100 Hz)
-extern int32_t bSizeGeometry;     // panel size mode 1..4
-extern int32_t nSelDevice;        // index into the device list
+extern int32_t bPowerSave1;        // long blocks at rates up to 22050 Hz
+extern int32_t bDispEnable;        // display flag, kept only
+extern int32_t bUseEff1;           // reverb on
+extern int32_t bUseEff3;           // chorus on
+extern int32_t bLPF;               // band filter on (rates up to 44100 Hz)
+extern int32_t bSizeGeometry;      // panel size mode 1..4
+extern int32_t nSelDevice;         // index into the device list
 
 // Mixing.
 extern int32_t anChannelAcc[48]; // lent to every unit's Make; cleared after each sample
@@ -24,9 +24,9 @@ extern int32_t nOutVolume;       // 2..714, 127 = 0 dB; playback and sound test 
 extern int32_t bMonoMix;         // debug mono switch
 extern int32_t nLpfL;            // band filter state
 extern int32_t nLpfR;
-extern int32_t nTailBlocks;      // silent blocks still allowed after the song ended
-extern int32_t bPlaying;         // playback running
-extern int32_t nStartMeasure;    // measure playback starts from
+extern int32_t nTailBlocks;   // silent blocks still allowed after the song ended
+extern int32_t bPlaying;      // playback running
+extern int32_t nStartMeasure; // measure playback starts from
 
 // 3D engine procedure chosen from n3DENGIN.
 typedef void (*Pfn3DEngine)();

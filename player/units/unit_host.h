@@ -17,10 +17,10 @@ struct UnitEntry {
 };
 
 struct UnitSlot {
-  char szPath[260];  // library path; empty = empty slot
-  char szName[208];  // GetName at bind time
-  void *hModule;     // loaded library, null when not bound
-  int32_t bActive;   // 1 after a bind; the panel toggles it
+  char szPath[260]; // library path; empty = empty slot
+  char szName[208]; // GetName at bind time
+  void *hModule;    // loaded library, null when not bound
+  int32_t bActive;  // 1 after a bind; the panel toggles it
   PfnGetType pfnGetType;
   PfnGetName pfnGetName;
   PfnGetVer pfnGetVer;
@@ -55,3 +55,6 @@ void BindUnit(int32_t nSlot);
 void UnbindUnit(int32_t nSlot);
 void UnbindAllUnits();
 int32_t SamePath(const char *a, const char *b);
+// Points the catalogue and InitUNIT at pszDir instead of the program's PLUGIN/
+// (a trailing '/' is added); null or "" restores the default.
+void SetPluginDirectory(const char *pszDir);

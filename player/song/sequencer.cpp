@@ -184,8 +184,9 @@ static void DispatchMeta(int32_t t, uint8_t *pText) {
   } else if (nType == 0x51 && nLength >= 3) {
     CopyTrackBytes(t, ab, 3);
     const int32_t nMicros = ab[0] << 16 | ab[1] << 8 | ab[2];
-    // 0 would divide by zero, and above one minute per beat the tempo is 0 bpm.
-    if (nMicros > 0 && nMicros <= kMicrosPerMinute)
+    // 0 would divide by zero. (Three bytes never exceed one minute per beat, so the
+    // tempo is at least 3 bpm.)
+    if (nMicros > 0)
       SetTempoBpm(kMicrosPerMinute / nMicros);
   } else if (nType == 0x58 && nLength >= 4) {
     CopyTrackBytes(t, ab, 4);

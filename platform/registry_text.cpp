@@ -149,7 +149,7 @@ static bool ParseHexBytes(const std::string &s, std::vector<uint8_t> &out) {
     size_t e = sData.find(',', b);
     std::string sByte = Trim(sData.substr(b, e == std::string::npos ? std::string::npos : e - b));
     uint32_t n;
-    if (sByte.size() > 2 || !ParseHexNumber(sByte, &n))
+    if (sByte.size() != 2 || !ParseHexNumber(sByte, &n))
       return false;
     out.push_back(static_cast<uint8_t>(n));
     if (e == std::string::npos)
@@ -256,8 +256,10 @@ int32_t ParseRegText(const uint8_t *pData, size_t nSize, RegTextFile &out) {
       continue;
     }
     if (sData.compare(0, 6, "dword:") == 0) {
+      // Exactly eight digits, as regedit writes them: a shorter one is a cut line.
       uint32_t n;
-      if (!ParseHexNumber(Trim(sData.substr(6)), &n))
+      std::string sDigits = Trim(sData.substr(6));
+      if (sDigits.size() != 8 || !ParseHexNumber(sDigits, &n))
         return 0;
       std::vector<uint8_t> aBytes = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
                                      static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};

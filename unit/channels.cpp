@@ -4,7 +4,9 @@
 
 namespace vokra {
 
-UnitChannel aUnitChannel[kChannelCount];
+// Constant-initialised: the library's load-time constructor stores the
+// receive flags before any dynamic initialiser would run.
+constinit UnitChannel aUnitChannel[kChannelCount] = {};
 
 namespace {
 constexpr int32_t kGainShift = 2097152; // 2^21: pressure x volume^2 x expression^2 to 0..124

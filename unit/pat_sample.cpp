@@ -66,7 +66,7 @@ int32_t EnvRate(uint8_t x) {
 // One resampling pass. Without pOut it measures: returns the output size in
 // bytes and sets the loop points the first time the source position meets
 // them; with pOut it writes the samples the measuring pass counted. Both
-// passes run the same float arithmetic, so they step identically.
+// passes run the same single-precision arithmetic, so they step identically.
 // Returns -1 when the output would exceed kMaxPatDataBytes.
 int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument *pInst,
                  uint8_t *pOut, int32_t nOutSize) {

@@ -1,0 +1,46 @@
+// A temporary unit directory with a VOKRA/ sound-set folder, a capturing
+// loading list and helpers to write configurations and sample files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sample_writers.h"
+#include "unit/loading_list.h"
+#include "unit/soundset.h"
+
+class CaptureList : public vokra::LoadingList {
+public:
+  void Begin() override { nBegin++; }
+  void AddLoaded(const char *pszPath) override { loaded.push_back(pszPath); }
+  void AddFailed(const char *pszPath) override { failed.push_back(pszPath); }
+  void End(int32_t bAnyFailed) override {
+    nEnd++;
+    bLastAnyFailed = bAnyFailed;
+  }
+  int nBegin = 0;
+  int nEnd = 0;
+  int32_t bLastAnyFailed = -1;
+  std::vector<std::string> loaded;
+  std::vector<std::string> failed;
+};
+
+class LoaderTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Writes VOKRA/<name> with the given bytes.
+  void WriteSample(const std::string &name, const testsupport::Bytes &bytes);
+  // Writes VOKRA/VOKRA.cfg and runs LoadCFG.
+  int32_t LoadConfig(const std::string &text);
+  // The full path the loader builds for a name in the sound-set folder.
+  std::string SetPath(const std::string &name) const { return dir + "VOKRA/" + name; }
+
+  std::string dir; // ends in "/"
+  CaptureList list;
+};
+
+// A short distinct 16-bit sample for EPC files.
+std::vector<int16_t> Ramp(int n, int16_t first = 100, int16_t step = 7);

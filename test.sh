@@ -17,3 +17,8 @@ build_and_test build -DCMAKE_BUILD_TYPE=Release
 echo "== ASan+UBSan =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_SANITIZE=ON
+echo "== ThreadSanitizer (tests labelled audio-thread) =="
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -L audio-thread -j "$jobs"

@@ -16,8 +16,8 @@ extern int32_t bRecording; // 1 while a recording runs; abort = set to 0 (window
 
 // What the recording has reached after a block; the progress window's fields.
 struct RecordProgress {
-  int64_t nBytes;  // data bytes written so far
-  int32_t nRate;   // recording rate, Hz
+  int64_t nBytes;   // data bytes written so far
+  int32_t nRate;    // recording rate, Hz
   int32_t nMeasure; // nMeasure + 1
   int32_t nBeat;    // nBeatInMeasure + 1
   int32_t nTick;    // nTickInBeat
@@ -26,13 +26,13 @@ struct RecordProgress {
 typedef void (*PfnRecordProgress)(void *pUser, const RecordProgress &progress);
 
 enum RecordStatus : int32_t {
-  kRecordDone = 0,       // the song ended and its tail was recorded
-  kRecordAborted = 1,    // bRecording was cleared; the file holds what was recorded
-  kRecordNoSong = 2,     // nothing was written
-  kRecordNoMemory = 3,   // the output buffers could not be allocated; nothing was written
-  kRecordNotCreated = 4, // the file could not be created (nErrno); nothing was written
+  kRecordDone = 0,        // the song ended and its tail was recorded
+  kRecordAborted = 1,     // bRecording was cleared; the file holds what was recorded
+  kRecordNoSong = 2,      // nothing was written
+  kRecordNoMemory = 3,    // the output buffers could not be allocated; nothing was written
+  kRecordNotCreated = 4,  // the file could not be created (nErrno); nothing was written
   kRecordWriteFailed = 5, // a write failed (nErrno); the file holds the blocks before it
-  kRecordTooLong = 6,    // the data reached the largest size a WAV header can state
+  kRecordTooLong = 6,     // the data reached the largest size a WAV header can state
 };
 
 struct RecordResult {

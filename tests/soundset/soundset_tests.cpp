@@ -8,6 +8,12 @@
 #include <string>
 
 #include "tools/soundset/timidity_cfg.h"
+#ifdef TORQA_HAVE_VOKRA_LOADER
+#include <cstring>
+
+#include "unit/soundset.h"
+#include "unit/unit_state.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -136,6 +142,31 @@ TEST(DefaultSoundSet, CarriesAmplification) {
       EXPECT_EQ(l.nA, 77);
     }
 }
+
+#ifdef TORQA_HAVE_VOKRA_LOADER
+// The unit itself loads the set: every sample reads, and every program and
+// drum note of the default bank and kit names an instrument with data.
+TEST(DefaultSoundSet, LoadsInTheUnit) {
+  std::snprintf(vokra::szUnitDir, sizeof vokra::szUnitDir, "%s", TORQA_PLUGIN_DIR);
+  std::snprintf(vokra::szCfgName, sizeof vokra::szCfgName, "VOKRA.cfg");
+  vokra::ClearInstruments();
+  ASSERT_EQ(vokra::LoadCFG(), 1);
+  for (int i = 0; i < vokra::kInstruments; ++i) {
+    const vokra::Instrument &inst = vokra::aInstrument[i];
+    if (inst.szPath[0]) {
+      EXPECT_NE(inst.hData, nullptr) << inst.szPath;
+      EXPECT_GT(inst.nDataSize, 0) << inst.szPath;
+    }
+  }
+  for (int p = 0; p < 128; ++p)
+    for (int bank : {0, 8, 127})
+      EXPECT_NE(vokra::aInstrument[vokra::anProgramMap[p][bank]].hData, nullptr) << p;
+  for (int n = 35; n <= 81; ++n)
+    EXPECT_NE(vokra::aInstrument[vokra::anDrumMap[n][0]].hData, nullptr) << n;
+  vokra::FreeLockCFG();
+  vokra::RemoveCFG();
+}
+#endif
 #endif
 
 TEST(TimidityReader, SectionsSourcesAndOptions) {

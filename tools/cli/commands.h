@@ -10,3 +10,5 @@ struct CliCommand {
 };
 
 int CmdInfo(int argc, char **argv);
+int CmdRender(int argc, char **argv);
+int CmdPlay(int argc, char **argv);

@@ -6,6 +6,8 @@
 
 static const CliCommand kCommands[] = {
     {"info", "SONG", "header, track names, length and event counts of a MIDI file", CmdInfo},
+    {"render", "SONG... [-o OUT.wav] ...", "record songs to WAV files (render --help)", CmdRender},
+    {"play", "SONG [--from M] ...", "play a song through the sound device (play --help)", CmdPlay},
 };
 
 static void PrintUsage(std::FILE *pOut) {

@@ -38,15 +38,20 @@ void EndVoice(Voice &rVoice) {
 void SimpleTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rChannel) {
   if (rVoice.nStage >= 4)
     return;
-  if (--rVoice.nEnvCount > 0)
+  // Counts and steps come from sample files unchecked: wrap, never overflow.
+  rVoice.nEnvCount = Wrap32(static_cast<int64_t>(rVoice.nEnvCount) - 1);
+  if (rVoice.nEnvCount > 0)
     return;
   switch (rVoice.nStage) {
   case 0: {
-    int32_t a = rInst.nAttackStep - (rChannel.nAttackTime - 64);
+    // Any step above 127 - 0 reaches the top in one go: bound it there.
+    int64_t a = static_cast<int64_t>(rInst.nAttackStep) - (rChannel.nAttackTime - 64);
     if (a < 1)
       a = 1;
+    if (a > 2 * kSimpleTop)
+      a = 2 * kSimpleTop;
     rVoice.nEnvCount = kSimpleAttackPeriod;
-    rVoice.nLevel += a;
+    rVoice.nLevel += static_cast<int32_t>(a);
     if (rVoice.nLevel >= kSimpleTop) {
       rVoice.nLevel = kSimpleTop;
       rVoice.nStage = 1;
@@ -69,11 +74,11 @@ void SimpleTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rChan
       rVoice.nLevel = rInst.nFloorLevel;
     break;
   default: { // 3 release
-    int32_t r = rInst.nReleaseStep - (rChannel.nReleaseTime - 64);
+    int64_t r = static_cast<int64_t>(rInst.nReleaseStep) - (rChannel.nReleaseTime - 64);
     if (r < 1)
       r = 1;
     rVoice.nEnvCount = kSimpleReleasePeriod;
-    rVoice.nLevel -= r;
+    rVoice.nLevel = Wrap32(rVoice.nLevel - r);
     break;
   }
   }
@@ -86,7 +91,7 @@ void SimpleTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rChan
     rVoice.nStage = 4;
     EndVoice(rVoice);
   }
-  rVoice.nAmp = rVoice.nLevel * rVoice.nVelGain;
+  rVoice.nAmp = Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
 }
 
 // One level step towards a target; true when the target is reached.
@@ -184,7 +189,7 @@ void FiveStageTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rC
     rVoice.nStage = 5;
     EndVoice(rVoice);
   }
-  rVoice.nAmp = rVoice.nLevel * rVoice.nVelGain;
+  rVoice.nAmp = Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
 }
 
 // The frame shared by all four routines. kInterp: linear interpolation;
@@ -216,11 +221,12 @@ template <bool kInterp, bool kFiveStage> int32_t RenderVoice(int32_t nVoice) {
     rVoice.nFrac -= kStepUnit * nWhole;
     if (rVoice.nPos > nEnd) {
       // Distance the loop jumps back; the loop runs from nEnd + 2 - nLoopBack to nEnd.
-      int32_t nLoopBack;
+      // Formed wide: loop points come from sample files unchecked.
+      int64_t nLoopBack;
       if (kFiveStage)
         nLoopBack = rInst.nLoopLength;
       else
-        nLoopBack = nEnd - rInst.nLoopStart + 2;
+        nLoopBack = static_cast<int64_t>(nEnd) - rInst.nLoopStart + 2;
       if (!rInst.bLoop) {
         rVoice.nStage = kFiveStage ? 5 : 4;
         EndVoice(rVoice);
@@ -231,27 +237,28 @@ template <bool kInterp, bool kFiveStage> int32_t RenderVoice(int32_t nVoice) {
           rVoice.bHeldOff = 0;
           EndVoice(rVoice);
         }
-        rVoice.nPos -= nLoopBack;
+        int64_t nPos = rVoice.nPos - nLoopBack;
         // A step longer than the loop leaves the position past the end:
         // fold it into the loop, or end the voice when the loop is empty.
-        if (rVoice.nPos > nEnd && rVoice.bActive) {
+        if (nPos > nEnd && rVoice.bActive) {
           if (nLoopBack > 0) {
-            const int32_t nLoopFrom = nEnd + 2 - nLoopBack;
-            rVoice.nPos = nLoopFrom + (rVoice.nPos - nLoopFrom) % nLoopBack;
+            const int64_t nLoopFrom = nEnd + 2 - nLoopBack;
+            nPos = nLoopFrom + (nPos - nLoopFrom) % nLoopBack;
           } else {
             rVoice.nStage = kFiveStage ? 5 : 4;
             EndVoice(rVoice);
           }
         }
+        rVoice.nPos = Wrap32(nPos);
       }
     }
   }
 
   int32_t x;
   if (kInterp) {
-    int32_t q = p0 + 2;
+    int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
     if (q > nEnd)
-      q = kFiveStage ? p0 + 2 - rInst.nLoopLength : rInst.nLoopStart;
+      q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength) : rInst.nLoopStart;
     const int32_t s0 = Fetch(pData, p0, nLimit);
     const int32_t s1 = Fetch(pData, q, nLimit);
     x = s0 + (s1 - s0) * f0 / kStepUnit;

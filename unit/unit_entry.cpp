@@ -23,6 +23,13 @@ constexpr int32_t kPanScale = 24576;      // 0x6000: channel gain 124 x pan 63, 
 int32_t Wrap32(int64_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(n));
 }
+
+// a x b x c, wrapping at 64 bits: exact for every sane gain, and free of
+// overflow for the unbounded ones (configuration gain, registry gain).
+int64_t Product3(int64_t a, int64_t b, int64_t c) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b) *
+                              static_cast<uint64_t>(c));
+}
 } // namespace
 
 int32_t GetType() {
@@ -81,13 +88,14 @@ void Make(int32_t *pAcc) {
     if (!rVoice.bActive)
       continue;
     const int32_t s = rVoice.pfnRender(v);
-    *rVoice.pnSum = Wrap32(*rVoice.pnSum +
-                           static_cast<int64_t>(s) * rVoice.nInstGain * nVoiceGain / kVoiceScale);
+    *rVoice.pnSum = Wrap32(*rVoice.pnSum + Product3(s, rVoice.nInstGain, nVoiceGain) / kVoiceScale);
     *rVoice.pnVoiceCount += 1;
   }
 
   for (int32_t ch = 0; ch < kChannelCount; ++ch) {
     UnitChannel &rChannel = aUnitChannel[ch];
+    if (rChannel.nSum == 0 && rChannel.nVoiceCount == 0)
+      continue; // adds 0 everywhere
     const int64_t nMix = static_cast<int64_t>(rChannel.nSum) * rChannel.nGain;
     pAcc[kAccLeft + ch] = Wrap32(pAcc[kAccLeft + ch] + nMix * rChannel.nPanL / kPanScale);
     pAcc[kAccRight + ch] = Wrap32(pAcc[kAccRight + ch] + nMix * rChannel.nPanR / kPanScale);

@@ -14,6 +14,8 @@ constexpr int32_t kEnvClockBase = 512;   // envelope ticks per second added to t
 constexpr int32_t kEnvClockRate = 22050; // nStep x nRate / 22050: pitch part of the clock
 constexpr int32_t kStoppedEnvClock = 0x4000;
 constexpr int32_t kDrumRootNote = 60; // drum samples play at note 60 + key shift
+constexpr int32_t kNoteFloor = -1024; // shifted notes beyond these sound as 0 or 143
+constexpr int32_t kNoteCeiling = 1024;
 
 // Exclusive groups on rhythm channels: a note of a group releases the group.
 constexpr int32_t kGroupEnd = -1;
@@ -24,6 +26,17 @@ constexpr int32_t anExclusiveGroups[][4] = {
 
 int32_t EnvClock(int32_t nStep) {
   return static_cast<int32_t>(static_cast<int64_t>(nStep) * nRate / kEnvClockRate) + kEnvClockBase;
+}
+
+// Note number plus key shift, transposition and coarse tune, summed wide
+// (the key shift is an unchecked configuration value) and bounded to a range
+// in which NoteToStep clamps the same way.
+int32_t ShiftedNote(int64_t n) {
+  if (n < kNoteFloor)
+    return kNoteFloor;
+  if (n > kNoteCeiling)
+    return kNoteCeiling;
+  return static_cast<int32_t>(n);
 }
 
 bool IsFree(const Voice &rVoice) {
@@ -103,12 +116,13 @@ void NoteOn(int32_t nChannel, int32_t nNote, int32_t nVelocity) {
     int32_t nStep;
     if (rChannel.bRhythm) {
       nInst = anDrumMap[nNote][rChannel.nProgram];
-      nStep = NoteToStep(aInstrument[nInst].nKeyShift + kDrumRootNote);
+      nStep = NoteToStep(ShiftedNote(int64_t{aInstrument[nInst].nKeyShift} + kDrumRootNote));
     } else {
       nInst = anProgramMap[rChannel.nProgram][rChannel.nBank];
       const Instrument &rInst = aInstrument[nInst];
       nStep = BendStep(rChannel.nPitchBend, rChannel.nBendRange,
-                       nNote + rInst.nKeyShift + rInst.nTranspose + rChannel.nCoarseTune - 64,
+                       ShiftedNote(int64_t{nNote} + rInst.nKeyShift + rInst.nTranspose +
+                                   rChannel.nCoarseTune - 64),
                        rChannel.nFineTune - 8192);
     }
     const Instrument &rInst = aInstrument[nInst];
@@ -182,10 +196,10 @@ void RetuneChannel(int32_t nChannel) {
     Voice &rVoice = aVoice[v];
     if (!rVoice.bActive || rVoice.nChannel != nChannel)
       continue;
-    rVoice.nStep =
-        BendStep(rChannel.nPitchBend, rChannel.nBendRange,
-                 rVoice.nKeyNote + rInst.nKeyShift + rInst.nTranspose + rChannel.nCoarseTune - 64,
-                 rChannel.nFineTune - 8192);
+    rVoice.nStep = BendStep(rChannel.nPitchBend, rChannel.nBendRange,
+                            ShiftedNote(int64_t{rVoice.nKeyNote} + rInst.nKeyShift +
+                                        rInst.nTranspose + rChannel.nCoarseTune - 64),
+                            rChannel.nFineTune - 8192);
     rVoice.nEnvClock = EnvClock(rVoice.nStep);
   }
 }

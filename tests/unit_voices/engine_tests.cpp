@@ -2,6 +2,7 @@
 // hand-made instruments.
 #include "engine_fixture.h"
 
+#include <climits>
 #include <cstring>
 
 namespace vokra_test {
@@ -441,6 +442,48 @@ TEST_F(EngineTest, LoudVoicesAndLargeGainsWrapWithoutOverflow) {
   }
   Run(600);
   EXPECT_EQ(MakeOne().an[32], 128);
+}
+
+} // namespace
+} // namespace vokra_test
+
+namespace vokra_test {
+namespace {
+
+// Sample headers and configuration values reach the engine unchecked: the
+// extremes must neither overflow (UBSan) nor read outside the data (ASan).
+TEST_F(EngineTest, ExtremeInstrumentValuesStayDefined) {
+  const int32_t anExtremes[] = {INT32_MIN, -1, 0, 1, 127, 128, INT32_MAX};
+  int32_t nRound = 0;
+  for (int32_t nA : anExtremes) {
+    for (int32_t nB : anExtremes) {
+      MakeSimple(0, Constant(50, -32768));
+      vokra::Instrument &r = vokra::aInstrument[0];
+      r.nAttackStep = nA;
+      r.nDecayPeriod = nB;
+      r.nDecay2Period = nA;
+      r.nReleaseStep = nB;
+      r.nDecayLevel = nA;
+      r.nFloorLevel = nB;
+      r.nStart = nRound % 3 == 0 ? nA : 0;
+      r.nLoopStart = nB;
+      r.nEnd = nRound % 2 == 0 ? nA : 98;
+      r.nKeyShift = nA;
+      r.nInstGain = nB;
+      vokra::nFinalGain = nA;
+      Cc(0, 1, 127);
+      NoteOn(0, 60);
+      NoteOn(0, 127);
+      Run(300);
+      NoteOff(0, 60);
+      NoteOff(0, 127);
+      Run(300);
+      Cc(0, 123, 0);
+      vokra::ClearInstruments();
+      ++nRound;
+    }
+  }
+  SUCCEED();
 }
 
 } // namespace

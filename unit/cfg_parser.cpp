@@ -29,7 +29,8 @@ int32_t Min63(int32_t v) {
 // szPath = szUnitDir + "VOKRA/" + name, "\" read as "/". A path that does
 // not fit keeps its first 511 bytes and is marked so that its load fails.
 void SetInstrumentPath(Instrument &inst, const char *pName, int32_t nNameLen) {
-  int32_t nLen = std::snprintf(inst.szPath, kPathBytes, "%s%s", szUnitDir, kSoundSetDir);
+  int32_t nLen =
+      std::snprintf(inst.szPath, kPathBytes, "%.*s%s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir);
   inst.bPathCut = 0;
   for (int32_t i = 0; i < nNameLen; i++) {
     if (nLen >= kPathBytes - 1) {
@@ -123,10 +124,11 @@ void ParseCfgLine(const char *pszLine) {
   inst.nInstPanL = Min63(127 - inst.nInstPan);
 
   // Values that would index outside a map drop the line's map entry.
-  int32_t t = bHaveT ? nT - 1 : (nNumber - 1) % kMapSize;
+  // In 64 bits: T (or B) may be the most negative value, whose minus 1 overflows.
+  int64_t t = bHaveT ? int64_t{nT} - 1 : (nNumber - 1) % kMapSize;
   if (t < 0 || t >= kMapSize || nB > kMapSize || nP < 0 || nP >= kMapSize)
     return;
-  int32_t b = nB - 1 < 0 ? 0 : nB - 1;
+  int32_t b = nB < 1 ? 0 : nB - 1;
   if (nP != 0) {
     inst.bLockOnUse = 0;
     EnterInstrument(anDrumMap[nP], b, nNumber - 1);

@@ -112,10 +112,11 @@ int32_t LoadAllSamples() {
 }
 
 int32_t LoadCFG() {
-  char szPath[kPathBytes];
-  int32_t nLen = std::snprintf(szPath, sizeof szPath, "%s%s%s", szUnitDir, kSoundSetDir, szCfgName);
-  if (nLen < 0 || nLen >= kPathBytes)
-    return 0;
+  // Room for the longest directory and name; precisions keep the reads
+  // inside the two fixed buffers even without their NUL.
+  char szPath[kUnitDirBytes + sizeof kSoundSetDir + kCfgNameBytes];
+  std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir,
+                kCfgNameBytes - 1, szCfgName);
   std::vector<uint8_t> text;
   size_t nSize = 0;
   if (!ReadFileBytes(szPath, text, nSize))

@@ -150,9 +150,7 @@ void StartPlayback(void *hwnd) {
   nLpfR = 0;
   PrepareSong();
   SetTempoBpm(nTempoBpm);
-  nBeatsPerMeasure = 4; // 4/4 until the song says otherwise
-  nBeatUnit = 4;
-  nTicksPerBeat = nDivision;
+  ResetTimeSignature(); // 4/4 until the song says otherwise
   nTailBlocks = kStartTailBlocks;
 
   int32_t nFrom = nStartMeasure < 0 ? 0 : nStartMeasure;

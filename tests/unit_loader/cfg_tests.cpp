@@ -303,3 +303,29 @@ TEST_F(CfgTest, HeadlessListWritesFailuresToStderr) {
                      "vokraunit: could not load: " + SetPath("sub/gone.pat") + "\n");
   EXPECT_EQ(list.nBegin, 0);
 }
+
+// The set-up dialog's reload: FreeLockCFG, RemoveCFG, LoadCFG gives the same
+// set again; LoadCFG over a loaded set replaces every block (LeakSanitizer
+// checks that the old ones are freed).
+TEST_F(CfgTest, ReloadGivesTheSameSet) {
+  WriteSample("a.epc", testsupport::MakeEpc({}, Ramp(6)));
+  testsupport::FpvFields f;
+  f.nEnd = 5;
+  WriteSample("b.fpv", testsupport::MakeFpv(f, testsupport::Le16Bytes(Ramp(6, -5, -3))));
+  const std::string cfg = "1: a.epc, T1\n2: b.fpv, T2 B3\n3: b.fpv, P40\n";
+  ASSERT_EQ(LoadConfig(cfg), 1);
+  ASSERT_EQ(LoadConfig(cfg), 1); // over the loaded set
+  FreeLockCFG();
+  RemoveCFG();
+  ASSERT_EQ(LoadConfig(cfg), 1);
+  EXPECT_EQ(list.nBegin, 3);
+  EXPECT_EQ(list.loaded.size(), 9u);
+  EXPECT_TRUE(list.failed.empty());
+  EXPECT_EQ(anProgramMap[0][5], 0);
+  EXPECT_EQ(anProgramMap[1][2], 1);
+  EXPECT_EQ(anDrumMap[40][9], 2);
+  ASSERT_EQ(LockInstrument(1), 1);
+  EXPECT_EQ(aInstrument[1].nDataSize, 12);
+  EXPECT_EQ(aInstrument[1].pData[0], uint8_t(-5));
+  EXPECT_NE(aInstrument[2].pData, nullptr);
+}

@@ -45,6 +45,8 @@ uint32_t Le(const testsupport::Bytes &b, size_t o, int n) {
 // its root frequency at middle C: samples out = samples in x R / r.
 struct Expected {
   double fOutSamples;
+  double fLoopStartOut; // output samples before the loop start, 0 when it is never met
+  double fLoopEndOut;
   int16_t nFirstSample;
   bool bLoop;
 };
@@ -61,8 +63,14 @@ Expected ExpectFromHeader(const testsupport::Bytes &b) {
   const bool b16 = nMode & 1;
   const double fSrcSamples = std::ceil(double(nSize) / (b16 ? 2 : 1));
   const double fCycle = 44100.0 / 261.63; // middle C (as 261.63 Hz) at 44100 Hz
+  const double fRatio = fCycle / (fRate / fRootHz);
+  const uint32_t nLoopStart = Le(b, o + 12, 4);
+  const uint32_t nLoopEnd = Le(b, o + 16, 4);
+  const uint32_t p = b16 ? 2 : 1;
   Expected e;
-  e.fOutSamples = std::ceil(fSrcSamples * fCycle / (fRate / fRootHz));
+  e.fOutSamples = std::ceil(fSrcSamples * fRatio);
+  e.fLoopStartOut = nLoopStart % p == 0 ? std::ceil(nLoopStart / p * fRatio) : 0;
+  e.fLoopEndOut = nLoopEnd % p == 0 ? std::ceil(nLoopEnd / p * fRatio) : 0;
   int32_t v = b16 ? int32_t(Le(b, o + 96, 2)) : int32_t(b[o + 96]) * 256;
   if (nMode & 2)
     v -= 0x8000;
@@ -108,6 +116,13 @@ TEST_F(FreepatsTest, EveryPatchLoadsWithItsOwnRatio) {
     EXPECT_LE(inst.nEnd, inst.nDataSize);
     EXPECT_EQ(inst.bLoop, e.bLoop ? 1 : 0);
     EXPECT_NEAR(inst.nDataSize / 2, e.fOutSamples, 1.0);
+    EXPECT_NEAR(inst.nLoopStart / 2, e.fLoopStartOut, 1.0);
+    if (e.fLoopEndOut == 0) // never met: the end of the data
+      EXPECT_EQ(inst.nEnd, inst.nDataSize);
+    else if (e.fLoopEndOut < e.fLoopStartOut)
+      EXPECT_EQ(inst.nEnd, inst.nLoopStart);
+    else
+      EXPECT_NEAR(inst.nEnd / 2, e.fLoopEndOut, 1.0);
     ASSERT_EQ(LockInstrument(int32_t(i)), 1);
     EXPECT_EQ(int16_t(uint16_t(inst.pData[0] | inst.pData[1] << 8)), e.nFirstSample);
   }

@@ -488,3 +488,94 @@ TEST_F(EngineTest, ExtremeInstrumentValuesStayDefined) {
 
 } // namespace
 } // namespace vokra_test
+
+namespace vokra_test {
+namespace {
+
+// Five-stage envelopes, one envelope tick per output sample.
+class FiveStageTest : public EngineTest {
+protected:
+  vokra::Instrument &Inst() { return vokra::aInstrument[0]; }
+  void Start() {
+    NoteOn(0, 60);
+    aVoice[0].nEnvClock = vokra::nRate;
+  }
+  int32_t RunUntilStage(int32_t nStage, int32_t nLimit) {
+    for (int32_t i = 1; i <= nLimit; ++i) {
+      MakeOne();
+      if (aVoice[0].nStage == nStage)
+        return i;
+    }
+    return -1;
+  }
+};
+
+TEST_F(FiveStageTest, AttackClimbsOneLevelPerGatedExpiryToThePeak) {
+  MakeFiveStage(0, Constant(400, 1000));
+  Inst().nStartLevel = 100;
+  Start();
+  EXPECT_EQ(aVoice[0].nLevel, 101);
+  // Rate 95: the count expires every tick; divider 0 passes every second.
+  EXPECT_EQ(RunUntilStage(1, 1000), 2 * 26);
+  EXPECT_EQ(aVoice[0].nLevel, 127);
+  // Rate 96 in the first decay holds the level for good.
+  Run(5000);
+  EXPECT_EQ(aVoice[0].nStage, 1);
+  EXPECT_EQ(aVoice[0].nLevel, 127);
+}
+
+TEST_F(FiveStageTest, NegativeDepthRisesAndZeroSecondDepthHolds) {
+  MakeFiveStage(0, Constant(400, 1000));
+  Inst().nDecay1Rate = 92;
+  Inst().nDecay1Depth = -10;
+  Inst().nDecay2Rate = 90;
+  Inst().nDecay2Depth = 0;
+  Start();
+  ASSERT_GT(RunUntilStage(2, 1000), 0);
+  EXPECT_EQ(aVoice[0].nLevel, 137);
+  Run(5000);
+  EXPECT_EQ(aVoice[0].nStage, 2);
+  EXPECT_EQ(aVoice[0].nLevel, 137);
+}
+
+TEST_F(FiveStageTest, SustainDecayEndsAHeldNoteAndReleaseRate96EndsAtOnce) {
+  MakeFiveStage(0, Constant(400, 1000));
+  Inst().nDecay1Rate = 94;
+  Inst().nDecay1Depth = 20;
+  Inst().nDecay2Rate = 94;
+  Inst().nDecay2Depth = 20;
+  Inst().nDecay3Rate = 94;
+  Start();
+  ASSERT_GT(RunUntilStage(3, 1000), 0);
+  EXPECT_EQ(aVoice[0].nLevel, 87);
+  ASSERT_GT(RunUntilStage(5, 10000), 0); // the key is still down
+  EXPECT_EQ(aVoice[0].bActive, 0);
+
+  Inst().nReleaseRate = 96;
+  Start();
+  Run(100);
+  NoteOff(0, 60);
+  EXPECT_EQ(aVoice[0].nStage, 4);
+  EXPECT_LE(RunUntilStage(5, 100), 3);
+}
+
+TEST_F(EngineTest, BankSelectWaitsForProgramChangeAndDrumVelocityZeroIsIgnored) {
+  MakeSimple(0, Constant(4000, 10));
+  MakeSimple(7, Constant(4000, 10));
+  vokra::anProgramMap[0][5] = 7;
+  Cc(0, 32, 5);
+  NoteOn(0, 60);
+  EXPECT_EQ(aVoice[0].nInstrument, 0);
+  Send2(0xC0, 0);
+  NoteOn(0, 62);
+  EXPECT_EQ(aVoice[1].nInstrument, 7);
+
+  vokra::anDrumMap[38][0] = 7;
+  NoteOn(9, 38);
+  NoteOn(9, 38, 0);
+  EXPECT_EQ(aVoice[2].nStage, 0);
+  EXPECT_EQ(aVoice[2].nNote, 38);
+}
+
+} // namespace
+} // namespace vokra_test

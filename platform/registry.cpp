@@ -150,6 +150,14 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
   }
   if (!MakeDirectories(DirectoryOf(sFile)))
     return false;
+  // Keep the file's permissions, but always readable and writable by its owner.
+  mode_t mode = 0644;
+  struct stat st;
+  if (stat(sFile.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode))
+      return false; // a directory or device in the file's place is never moved aside
+    mode = (st.st_mode & 07777) | 0600;
+  }
 
   // Serialise the read-merge-write with other processes. The lock is taken on
   // the directory, which outlives every rename and leaves no lock file behind.
@@ -169,11 +177,6 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
   for (const RegTextValue &value : aValues)
     SetRegValue(*pKey, value.sName, value.nType, value.aData);
   std::string sText = FormatRegText(loaded.text);
-
-  mode_t mode = 0644;
-  struct stat st;
-  if (stat(sFile.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    mode = st.st_mode & 07777;
 
   bool bOk = true;
   if (loaded.state == FileState::Bad) {

@@ -14,7 +14,8 @@ enum : uint32_t {
 
 struct RegKey; // an open key; every open reads the file afresh
 
-// Opens a key, creating it (and its parents) when missing. Null on failure.
+// Opens a key, creating it (and its parents) when missing; a new key is written
+// to the file at once. Null on failure (the file cannot be written).
 RegKey *RegCreateKey(const char *pszPath);
 // Opens an existing key. Null when it does not exist.
 RegKey *RegOpenKey(const char *pszPath);
@@ -23,9 +24,13 @@ RegKey *RegOpenKey(const char *pszPath);
 // it fit, else 0 (pData may be null to ask only for type and size).
 int32_t RegQueryValue(RegKey *pKey, const char *pszName, uint32_t *pnType, uint8_t *pData,
                       uint32_t *pnSize);
-// Stores a value; written to the file when the key is closed. Returns 1 on success.
+// Stores a value; written to the file when the key is closed. Returns 1 on
+// success, 0 for a null key or a name with control characters.
 int32_t RegSetValue(RegKey *pKey, const char *pszName, uint32_t nType, const uint8_t *pData,
                     uint32_t nSize);
-// Writes pending changes (atomically: temp file + rename) and frees the key.
-// Returns 1 when nothing was pending or the write succeeded.
+// Writes pending changes and frees the key. The write merges them into the
+// file as it is at that moment (another process's keys stay) and replaces it
+// atomically; a file that could not be read or parsed is kept as ".bak".
+// Returns 1 when nothing was pending or the write succeeded; on 0 the file is
+// untouched. Null is ignored (returns 0).
 int32_t RegCloseKey(RegKey *pKey);

@@ -37,7 +37,8 @@ struct RegTextFile {
 // Parses a whole file. Returns 1 when every line is well formed, else 0 (out is
 // then left empty). Accepts CRLF or LF lines, a UTF-8 byte-order mark, ";"
 // comments, hex continuation lines, "[-key]" and "name"=- deletions, and the
-// "REGEDIT4" header.
+// "REGEDIT4" header. Bytes take exactly two hex digits and dwords eight, as
+// regedit writes them, so most lines cut short are noticed.
 int32_t ParseRegText(const uint8_t *pData, size_t nSize, RegTextFile &out);
 
 // Writes the file in the form ParseRegText reads back to the same content.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -269,6 +270,70 @@ TEST(RegistryText, RejectsMalformedAndTruncatedFiles) {
     EXPECT_EQ(ParseRegText(reinterpret_cast<const uint8_t *>(s.data()), s.size(), f), 0) << s;
 }
 
+// Random keys, names and values of every type survive formatting and parsing
+// unchanged, whatever bytes they hold.
+TEST(RegistryText, RandomContentSurvivesFormatAndParse) {
+  std::mt19937 rng(20261207);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  auto text = [&](int nMax, bool bControl) {
+    std::string s;
+    int n = pick(nMax + 1);
+    for (int i = 0; i < n; i++) {
+      int c = pick(4) == 0 ? pick(256) : 0x20 + pick(0x5F);
+      if (!bControl && c < 0x20)
+        c = '\\';
+      s.push_back(static_cast<char>(c));
+    }
+    return s;
+  };
+  for (int nRound = 0; nRound < 200; nRound++) {
+    RegTextFile file;
+    int nKeys = pick(4);
+    for (int k = 0; k < nKeys; k++) {
+      std::string sPath = "HKEY_LOCAL_MACHINE\\K";
+      sPath += std::to_string(k);
+      for (int d = pick(3); d > 0; d--) {
+        std::string sPart = text(12, false);
+        while (!sPart.empty() && sPart.back() == '\\')
+          sPart.pop_back();
+        if (sPart.empty() || sPart.find("\\\\") != std::string::npos || sPart[0] == '\\')
+          sPart.assign(1, 'x');
+        sPath += '\\';
+        sPath += sPart;
+      }
+      if (FindRegKey(file, sPath))
+        continue;
+      RegTextKey key{sPath, {}};
+      for (int v = pick(6); v > 0; v--) {
+        std::string sName = text(10, false);
+        static const uint32_t anTypes[] = {kRegSz, kRegSz, kRegBinary, kRegDword, 2, 7, 11, 0};
+        uint32_t nType = anTypes[pick(8)];
+        std::string sData = text(nType == kRegDword && pick(2) ? 4 : 120, true);
+        if (nType == kRegDword && pick(2))
+          sData.resize(4, 'd');
+        if (!FindRegValue(key, sName))
+          key.aValues.push_back(RegTextValue{sName, nType, ToBytes(sData)});
+      }
+      file.aKeys.push_back(key);
+    }
+    std::string sText = FormatRegText(file);
+    RegTextFile back;
+    ASSERT_EQ(ParseRegText(reinterpret_cast<const uint8_t *>(sText.data()), sText.size(), back), 1)
+        << sText;
+    ASSERT_EQ(back.aKeys.size(), file.aKeys.size()) << sText;
+    for (size_t k = 0; k < file.aKeys.size(); k++) {
+      EXPECT_EQ(back.aKeys[k].sPath, file.aKeys[k].sPath);
+      ASSERT_EQ(back.aKeys[k].aValues.size(), file.aKeys[k].aValues.size()) << sText;
+      for (size_t v = 0; v < file.aKeys[k].aValues.size(); v++) {
+        EXPECT_EQ(back.aKeys[k].aValues[v].sName, file.aKeys[k].aValues[v].sName);
+        EXPECT_EQ(back.aKeys[k].aValues[v].nType, file.aKeys[k].aValues[v].nType);
+        EXPECT_EQ(back.aKeys[k].aValues[v].aData, file.aKeys[k].aValues[v].aData);
+      }
+    }
+    EXPECT_EQ(FormatRegText(back), sText);
+  }
+}
+
 TEST_F(RegistryFile, MalformedFileReadsAsEmptyAndIsKeptAsBak) {
   fs::create_directories(file.parent_path());
   const std::string garbage = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\Software"
@@ -385,6 +450,13 @@ TEST_F(RegistryFile, UnwritableDirectoryFailsAndKeepsTheFile) {
     nFiles++;
   }
   EXPECT_EQ(nFiles, 1) << "no temporary file is left behind";
+
+  // A directory in the file's place is neither read nor moved aside.
+  fs::create_directories(dir / "isdir");
+  setenv("TORQA_REGISTRY", (dir / "isdir").c_str(), 1);
+  EXPECT_EQ(RegCreateKey("Software\\Keep"), nullptr);
+  EXPECT_TRUE(fs::is_directory(dir / "isdir"));
+  EXPECT_FALSE(fs::exists(dir / "isdir.bak"));
 
   // A registry path below a plain file cannot be created at all.
   setenv("TORQA_REGISTRY", "/dev/null/registry.reg", 1);

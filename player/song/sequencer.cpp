@@ -126,6 +126,8 @@ void PrepareSong() {
     abTrackActive[t] = 0;
     anTrackDelta[t] = 0;
     anRunningStatus[t] = 0; // no status until the track gives one
+    anTrackPos[t] = 0;
+    anTrackLen[t] = 0;
   }
   int64_t nSearch = nHeader + 14;
   for (int32_t t = 0; t < nTracks; ++t) {

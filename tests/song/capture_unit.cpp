@@ -56,6 +56,11 @@ void InstallCaptureUnit(int32_t nSlot, int32_t bActive) {
 int32_t StartSong(const smfw::Bytes &abFile, int32_t nRate) {
   if (!LoadSmfBytes(abFile.data(), static_cast<int32_t>(abFile.size())))
     return 0;
+  StartLoadedSong(nRate);
+  return 1;
+}
+
+void StartLoadedSong(int32_t nRate) {
   nPCMRate = nRate;
   ResetSequencer();
   LockSong();
@@ -63,7 +68,6 @@ int32_t StartSong(const smfw::Bytes &abFile, int32_t nRate) {
   SetTempoBpm(nTempoBpm);
   ResetTimeSignature();
   gnWalkSample = 0;
-  return 1;
 }
 
 int64_t WalkSong(int64_t nMaxSamples) {

@@ -27,6 +27,8 @@ void InstallCaptureUnit(int32_t nSlot, int32_t bActive);
 // Loads bytes and starts the song as playback does (rate nRate, 4/4, 120 bpm).
 // Returns LoadSmfBytes's result; on 0 nothing is started.
 int32_t StartSong(const smfw::Bytes &abFile, int32_t nRate = 44100);
+// The same start for the song already loaded.
+void StartLoadedSong(int32_t nRate = 44100);
 // Runs the tick clock one sample at a time until every track has ended or nMaxSamples
 // samples have been produced. Returns the samples produced.
 int64_t WalkSong(int64_t nMaxSamples);

@@ -181,7 +181,7 @@ bool WriteFileBytes(const std::string &sPath, const Bytes &abData) {
   std::FILE *pFile = std::fopen(sPath.c_str(), "wb");
   if (!pFile)
     return false;
-  const size_t nWritten = std::fwrite(abData.data(), 1, abData.size(), pFile);
+  const size_t nWritten = abData.empty() ? 0 : std::fwrite(abData.data(), 1, abData.size(), pFile);
   const bool bClosed = std::fclose(pFile) == 0;
   return nWritten == abData.size() && bClosed;
 }

@@ -48,7 +48,9 @@ FAKE_EXPORT int32_t TestDLL(void) {
   return 0;
 }
 FAKE_EXPORT void Copyright(void *) {}
-FAKE_EXPORT void Make(int32_t *pAcc) { pAcc[32] += 0; }
+FAKE_EXPORT void Make(int32_t *pAcc) {
+  pAcc[32] += 0;
+}
 FAKE_EXPORT int32_t SetRate(int32_t nRate) {
   Log("SetRate %s%ld;", "", nRate);
   return nRate;

@@ -26,7 +26,9 @@ enum : int32_t {
 // A movable data block: content plus kBlockSlack zero bytes, and a lock count.
 struct DataBlock;
 
-// The first 64 bytes mirror the EPC file header (offsets in comments).
+// Written by the loader (configuration options, sample loaders); pData also
+// by LockInstrument and FreeLockCFG. The first 64 bytes mirror the EPC file
+// header (offsets in comments).
 struct Instrument {
   uint8_t abEpcIdent[4];   // 0: EPC identification, not examined
   int32_t nDataSize;       // 4: bytes of 16-bit sample data (0 when empty)
@@ -43,20 +45,20 @@ struct Instrument {
   int32_t nFloorLevel;     // 56: simple envelope: level the second decay holds at
   int32_t bLoop;           // 60: 0/1, the sample loops
 
-  int32_t nStartLevel;  // five-stage envelope (FPV): level at note-on, minus 1
-  int32_t nAttackRate;  // five-stage: 0..96
-  int32_t nDecay1Rate;  // five-stage: 0..96, 0 holds
-  int32_t nDecay1Depth; // five-stage: signed, level drop of the first decay
-  int32_t nDecay2Rate;  // five-stage: 0..96, 0 holds
-  int32_t nDecay2Depth; // five-stage: signed, level drop of the second decay
-  int32_t nDecay3Rate;  // five-stage: 0..96, sustain decay, 0 holds
-  int32_t nReleaseRate; // five-stage: 0..96
+  int32_t nStartLevel;  // five-stage envelope (FPV bytes): 0..255, level at note-on minus 1
+  int32_t nAttackRate;  // five-stage: 0..255, counts from 96 down
+  int32_t nDecay1Rate;  // five-stage: 0..255, 96 holds
+  int32_t nDecay1Depth; // five-stage: -128..127, level drop of the first decay
+  int32_t nDecay2Rate;  // five-stage: 0..255, 96 holds
+  int32_t nDecay2Depth; // five-stage: -128..127, level drop of the second decay
+  int32_t nDecay3Rate;  // five-stage: 0..255, sustain decay, 96 holds
+  int32_t nReleaseRate; // five-stage: 0..255, 96 cuts at once
   int32_t nPeakLevel;   // five-stage: 1..255, top of the attack
   int32_t nRateDivider; // five-stage: 0..10, ticks skipped per step
-  int32_t nLoopLength;  // five-stage: loop length in bytes
+  int32_t nLoopLength;  // five-stage: nEnd - nLoopStart + 2, bytes
 
-  int32_t nInstGain; // option A, gain applied by Make (64)
-  int32_t nKeyShift; // option K, semitones
+  int32_t nInstGain; // option A, gain applied by Make (64; any int32)
+  int32_t nKeyShift; // option K, semitones (0; any int32)
   int32_t nType;     // kTypeEpc, kTypeFpv or kTypePat
   int32_t nInstPan;  // option S minus 1 (64); not used for mixing
   int32_t nInstPanL; // min(127 - nInstPan, 63)
@@ -68,6 +70,9 @@ struct Instrument {
   uint8_t *pData;          // locked content of hData; null while unlocked
   int32_t bLockOnUse;      // 1: locked by the program change that selects it
 };
+static_assert(offsetof(Instrument, nDataSize) == 4 && offsetof(Instrument, nTranspose) == 23 &&
+                  offsetof(Instrument, nStart) == 24 && offsetof(Instrument, bLoop) == 60,
+              "the record's header block has the EPC header's layout");
 
 // Loader-owned tables; the voice engine and MIDI input only read them
 // (except LockInstrument below).

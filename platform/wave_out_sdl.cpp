@@ -12,8 +12,18 @@
 
 namespace {
 
-constexpr uint32_t kQueueSlots = 16;     // headers queued at once (the player queues 8)
-constexpr Uint16 kCallbackFrames = 1024; // frames per SDL callback: ~23 ms at 44100 Hz
+constexpr uint32_t kQueueSlots = 16; // headers queued at once (the player queues 8)
+// SDL's period: at most about 11.6 ms, a quarter of a normal block. Closing a
+// device waits up to three periods (the current one and a two-period drain),
+// so a stop stays within one block.
+constexpr int32_t kRatePerPeriodFrame = 86;
+
+Uint16 PeriodFrames(int32_t nRate) {
+  int32_t nFrames = 16;
+  while (nFrames * 2 <= nRate / kRatePerPeriodFrame && nFrames < 4096)
+    nFrames *= 2;
+  return (Uint16)nFrames;
+}
 
 class SdlWaveOutDevice : public WaveOutDevice {
 public:
@@ -122,7 +132,7 @@ private:
     want.freq = nRate;
     want.format = AUDIO_S16LSB;
     want.channels = 2;
-    want.samples = kCallbackFrames;
+    want.samples = PeriodFrames(nRate);
     want.callback = pDev ? FillStream : FillSilence;
     want.userdata = pDev;
     const char *pszName = DeviceFullName(nDevice);

@@ -1,0 +1,109 @@
+// The unit's registry settings, on a registry file of the test's own.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/registry.h"
+#include "unit/channels.h"
+#include "unit/unit_settings.h"
+#include "unit/unit_state.h"
+
+namespace vokra_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kStaticsKey[] = "Software\\QUIRN-PLUGIN\\VOKRAUNIT\\Statics";
+
+class SettingsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char szTemplate[] = "/tmp/vokra_settings_XXXXXX";
+    ASSERT_NE(mkdtemp(szTemplate), nullptr);
+    m_dir = szTemplate;
+    setenv("TORQA_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
+    for (vokra::UnitChannel &r : vokra::aUnitChannel)
+      r.bReceive = 1;
+  }
+  void TearDown() override {
+    fs::remove_all(m_dir);
+    for (vokra::UnitChannel &r : vokra::aUnitChannel)
+      r.bReceive = 1;
+    vokra::nFinalGain = 127;
+    vokra::bOverSample = 0;
+    std::strcpy(vokra::szCfgName, "VOKRA.cfg");
+  }
+
+  static uint32_t ReadDword(const char *pszName) {
+    RegKey *pKey = RegOpenKey(kStaticsKey);
+    EXPECT_NE(pKey, nullptr);
+    if (pKey == nullptr)
+      return 0;
+    uint8_t a[4] = {};
+    uint32_t nType = 0, nSize = 4;
+    EXPECT_TRUE(RegQueryValue(pKey, pszName, &nType, a, &nSize));
+    RegCloseKey(pKey);
+    return uint32_t(a[0]) | uint32_t(a[1]) << 8 | uint32_t(a[2]) << 16 | uint32_t(a[3]) << 24;
+  }
+  static void WriteValue(const char *pszName, uint32_t nType, const void *p, uint32_t nSize) {
+    RegKey *pKey = RegOpenKey(kStaticsKey);
+    ASSERT_NE(pKey, nullptr);
+    RegSetValue(pKey, pszName, nType, static_cast<const uint8_t *>(p), nSize);
+    RegCloseKey(pKey);
+  }
+
+  fs::path m_dir;
+};
+
+TEST_F(SettingsTest, FirstStartCreatesDefaultsAndUncheckingChannel10ClearsBit9) {
+  vokra::nFinalGain = 5;
+  vokra::bOverSample = 1;
+  std::strcpy(vokra::szCfgName, "old.cfg");
+  vokra::aUnitChannel[3].bReceive = 0;
+  vokra::LoadUnitSettings();
+  EXPECT_EQ(vokra::nFinalGain, 127);
+  EXPECT_EQ(vokra::bOverSample, 0);
+  EXPECT_STREQ(vokra::szCfgName, "VOKRA.cfg");
+  for (const vokra::UnitChannel &r : vokra::aUnitChannel)
+    EXPECT_EQ(r.bReceive, 1);
+
+  vokra::aUnitChannel[9].bReceive = 0;
+  vokra::nFinalGain = 0;
+  vokra::SaveUnitSettings();
+  EXPECT_EQ(ReadDword("nUseCh"), 0xFFFFu & ~(1u << 9));
+  EXPECT_EQ(ReadDword("nFinalGain"), 0u);
+  vokra::aUnitChannel[9].bReceive = 1;
+  vokra::nFinalGain = 127;
+  vokra::LoadUnitSettings();
+  EXPECT_EQ(vokra::aUnitChannel[9].bReceive, 0);
+  EXPECT_EQ(vokra::nFinalGain, 0);
+}
+
+TEST_F(SettingsTest, MissingValuesKeepMemoryExceptTheMaskWhichOpensAllChannels) {
+  RegKey *pKey = RegCreateKey(kStaticsKey); // the key exists, empty
+  ASSERT_NE(pKey, nullptr);
+  RegCloseKey(pKey);
+  vokra::nFinalGain = 33;
+  vokra::aUnitChannel[0].bReceive = 0;
+  std::strcpy(vokra::szCfgName, "mine.cfg");
+  vokra::LoadUnitSettings();
+  EXPECT_EQ(vokra::nFinalGain, 33);
+  EXPECT_EQ(vokra::aUnitChannel[0].bReceive, 1);
+  EXPECT_STREQ(vokra::szCfgName, "mine.cfg");
+
+  // A name without room for its NUL keeps the old one; a fitting one is cut at its size.
+  const std::string sLong(vokra::kCfgNameBytes, 'a');
+  WriteValue("CFG", kRegSz, sLong.data(), static_cast<uint32_t>(sLong.size()));
+  vokra::LoadUnitSettings();
+  EXPECT_STREQ(vokra::szCfgName, "mine.cfg");
+  WriteValue("CFG", kRegSz, "GM.CFG", 6);
+  vokra::LoadUnitSettings();
+  EXPECT_STREQ(vokra::szCfgName, "GM.CFG");
+}
+
+} // namespace
+} // namespace vokra_test

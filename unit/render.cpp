@@ -200,12 +200,12 @@ template <bool kInterp, bool kFiveStage> int32_t RenderVoice(int32_t nVoice) {
   const UnitChannel &rChannel = aUnitChannel[rVoice.nChannel];
   const uint8_t *pData = rInst.pData;
 
-  if (pData == nullptr || rVoice.nStep == 0 || rInst.nDataSize == 0) {
+  // A negative size (a corrupt header) counts as no data, as 0 does.
+  if (pData == nullptr || rVoice.nStep == 0 || rInst.nDataSize <= 0) {
     rVoice.nStage = kStageEnded;
     rVoice.bActive = 0;
     return 0;
   }
-  // Cache the loop points: the instrument record is not touched while rendering.
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLimit = rInst.nDataSize + kBlockSlack - 2; // last offset inside the block
   const int32_t p0 = rVoice.nPos;

@@ -22,3 +22,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_TSAN
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -L audio-thread -j "$jobs"
+echo "== Fuzz (libFuzzer, 30 s per target; TORQA_SKIP_FUZZ=1 skips) =="
+if [ "${TORQA_SKIP_FUZZ:-0}" != 1 ]; then
+  tests/fuzz/run_targets.sh --time 30 --jobs "$jobs"
+fi

@@ -20,6 +20,7 @@
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
+#include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "player/units/unit_host.h"
@@ -234,6 +235,31 @@ protected:
 };
 
 std::string SongRenderTest::sPlugin_;
+
+TEST_F(SongRenderTest, RealUnitIsCataloguedBoundAndSoundsInTheSoundTest) {
+  ScanUnits();
+  ASSERT_EQ(nUnitCount, 1);
+  EXPECT_STREQ(aUnitEntries[0].szName, "VOKRA SOUND GENERATOR");
+  EXPECT_STREQ(aUnitSlots[0].szName, "VOKRA SOUND GENERATOR");
+  EXPECT_EQ(aUnitSlots[0].bActive, 1);
+
+  // The sound test's start, then its eight blocks: a middle C on channel 0.
+  AllocOutRing();
+  nPCMRate = 44100;
+  ResetEffects();
+  ResetSequencer();
+  SendSoundTestMessages(0, 0, 60, 0);
+  std::memset(anChannelAcc, 0, sizeof anChannelAcc);
+  int32_t nPeak = 0;
+  for (int32_t b = 0; b < 8; ++b) {
+    EXPECT_EQ(RenderTestBlock(b, 8188), 8188);
+    nPeak = std::max(nPeak, aMeterFrames[b].anSummary[kMeterOutPeakL]);
+    EXPECT_EQ(aMeterFrames[b].anSummary[kMeterLevelSum], 127);
+  }
+  EXPECT_GT(nPeak, 500);
+  EXPECT_EQ(aMeterFrames[7].aChannel[0].bSounding, 1);
+  EXPECT_EQ(aMeterFrames[7].aChannel[1].bSounding, 0);
+}
 
 TEST_F(SongRenderTest, BlockLengthDoesNotChangeTheSong) {
   const auto abSong = ReadFileBytes(std::string(kSongDir) + "/coconut_run2.mid");

@@ -110,6 +110,23 @@ TEST_F(SequencerTest, TempoChangeTakesEffectForTheNextTick) {
   EXPECT_EQ(anGaps, (std::vector<int64_t>{441, 441, 441, 882, 882}));
 }
 
+TEST_F(SequencerTest, TicksShorterThanASampleRunOneTickPerSample) {
+  // A tempo of 60 million bpm gives 0 samples per tick: the clock can serve one tick
+  // per sample and falls further behind with every sample, for longer than a 32-bit
+  // accumulator could count (2^31 / 256 samples).
+  smfw::File file(0, 960);
+  file.AddTrack().Tempo(0, 1).NoteOn(9000000, 0, 60, 100).EndOfTrack();
+  ASSERT_EQ(StartSong(file.Build()), 1);
+  WalkSong(int64_t{1} << 26);
+  const auto messages = SongMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].nSongTick, 9000000);
+  // The first tick still has the 120 bpm length (5880 / 256: tick 2 at sample 22);
+  // from there one tick per sample.
+  EXPECT_EQ(messages[0].nSample, 22 + 9000000 - 2);
+  EXPECT_LT(nTickAccum, 0);
+}
+
 TEST_F(SequencerTest, OneTickServesTracksInOrderAndEventsInFileOrder) {
   smfw::File file(1, 96);
   file.AddTrack().PitchBend(5, 0, 9000).EndOfTrack();

@@ -60,12 +60,17 @@ static void ScanTrackEvents(int64_t nPos, int64_t nEnd, char *szName) {
     if (nPos >= nEnd)
       break;
     int32_t nStatus = ImageByteAt(pImage, nEnd, nPos);
+    if (!(nStatus & 0x80) && nRunning == 0) {
+      // No status yet in this track: skip data bytes up to the first status byte.
+      while (nPos < nEnd && !(ImageByteAt(pImage, nEnd, nPos) & 0x80))
+        ++nPos;
+      if (nPos >= nEnd)
+        break;
+      nStatus = ImageByteAt(pImage, nEnd, nPos);
+    }
     if (nStatus & 0x80) {
       ++nPos;
       nRunning = nStatus;
-    } else if (nRunning == 0) {
-      ++nPos;
-      continue;
     } else {
       nStatus = nRunning;
     }

@@ -86,6 +86,14 @@ TEST_F(LoaderTest, HeaderValuesAndTrackTable) {
   EXPECT_STREQ(aTrackInfo[6].szName, "");
 }
 
+TEST_F(LoaderTest, LeadingDataBytesAreSkippedUpToTheFirstStatus) {
+  // After the delta time: one stray data byte, then a name event.
+  smfw::File file(0, 96);
+  file.AddTrack().Raw(0, {0x3C, 0xFF, 0x03, 0x01, 'a'}).EndOfTrack();
+  ASSERT_EQ(Load(file.Build()), 1);
+  EXPECT_STREQ(aTrackInfo[0].szName, "a");
+}
+
 TEST_F(LoaderTest, RmiLoadsLikeTheBareFile) {
   const Bytes abBare = NamedSong().Build();
   ASSERT_EQ(Load(abBare), 1);

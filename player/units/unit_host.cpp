@@ -17,16 +17,6 @@ constexpr const char kUnitSuffix[] = ".so";
 
 int32_t bPluginDirSet = 0; // 1 while SetPluginDirectory overrides the program's PLUGIN/
 
-void *OpenUnitLibrary(const char *pszPath) {
-  return LibOpen(pszPath);
-}
-void *UnitSymbol(void *hModule, const char *pszName) {
-  return LibSymbol(hModule, pszName);
-}
-void CloseUnitLibrary(void *hModule) {
-  LibClose(hModule);
-}
-
 // szPluginDir, from the program directory unless a test has set it.
 void EnsurePluginDir() {
   if (bPluginDirSet && szPluginDir[0]) {
@@ -46,7 +36,7 @@ void EnsurePluginDir() {
 int32_t ResolveEntryPoints(void *hModule, void *apfn[kEntryPoints]) {
   int32_t bAll = 1;
   for (int32_t i = 0; i < kEntryPoints; ++i) {
-    apfn[i] = UnitSymbol(hModule, kUnitEntryNames[i]);
+    apfn[i] = LibSymbol(hModule, kUnitEntryNames[i]);
     if (!apfn[i]) {
       bAll = 0;
     }
@@ -119,7 +109,7 @@ void ScanUnits() {
       if (n < 0 || n >= static_cast<int>(sizeof e.szPath)) {
         continue; // a cut path would name another file
       }
-      void *hModule = OpenUnitLibrary(e.szPath);
+      void *hModule = LibOpen(e.szPath);
       if (!hModule) {
         continue;
       }
@@ -131,7 +121,7 @@ void ScanUnits() {
         aUnitMenu[nUnitCount] = {kUnitMenuBase + nUnitCount, 1};
         ++nUnitCount;
       }
-      CloseUnitLibrary(hModule);
+      LibClose(hModule);
     }
     closedir(pDir);
   }
@@ -169,16 +159,16 @@ void BindUnit(int32_t nSlot) {
     UnbindUnit(nSlot); // a second bind must not orphan the first library
   }
   if (!s.szPath[0]) {
-    return; // an empty path would open the program itself
+    return; // an empty slot: nothing to bind
   }
-  void *hModule = OpenUnitLibrary(s.szPath);
+  void *hModule = LibOpen(s.szPath);
   if (!hModule) {
     return; // stays assigned, unbound
   }
   void *apfn[kEntryPoints];
   if (!ResolveEntryPoints(hModule, apfn)) {
     s.bActive = 0;
-    CloseUnitLibrary(hModule);
+    LibClose(hModule);
     void *const apNone[kEntryPoints] = {};
     StoreEntryPoints(s, apNone);
     s.hModule = nullptr;
@@ -211,7 +201,7 @@ void UnbindUnit(int32_t nSlot) {
   s.bActive = 0;
   s.pfnFreeLockCFG();
   s.pfnRemoveCFG();
-  CloseUnitLibrary(hModule);
+  LibClose(hModule);
 }
 
 void UnbindAllUnits() {

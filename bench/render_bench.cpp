@@ -63,7 +63,11 @@ void BM_EmptyPipeline(benchmark::State &state) {
   AllocChorusLine();
   AllocOutRing();
   nPCMRate = kRate;
-  SetEffects(state.range(0) != 0);
+  // 0: nothing; 1: reverb and chorus; 2: and 3D Light; 3: and 3D Heavy (depth 800).
+  const int64_t nStage = state.range(0);
+  SetEffects(nStage != 0);
+  n3DLength = nStage >= 2 ? 800 : 0;
+  pfn3DEngine = nStage == 3 ? Engine3DHeavy : Engine3DLight;
   ResetEffects();
   nTracks = 0;
   int64_t nFrames = 0;
@@ -76,7 +80,7 @@ void BM_EmptyPipeline(benchmark::State &state) {
   state.counters["per_sample"] = benchmark::Counter(
       static_cast<double>(nFrames), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_EmptyPipeline)->Arg(0)->Arg(1)->ArgName("effects");
+BENCHMARK(BM_EmptyPipeline)->DenseRange(0, 3)->ArgName("stages");
 
 // Keeps the unit's settings in the build tree.
 const int kRegistrySet = setenv("TORQA_REGISTRY", BENCH_BINARY_DIR "/bench-registry.reg", 1);

@@ -76,7 +76,11 @@ static void ReadRegistryFile(const std::string &sFile, LoadedFile &out) {
     ssize_t n = read(fd, aBytes.data() + nHave, aBytes.size() - nHave);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0)
+    if (n < 0) {
+      close(fd); // a read error: unreadable, whatever the part read says
+      return;
+    }
+    if (n == 0)
       break;
     nHave += static_cast<size_t>(n);
   }
@@ -109,8 +113,9 @@ static std::string DirectoryOf(const std::string &sFile) {
   return nSlash == 0 ? std::string("/") : sFile.substr(0, nSlash);
 }
 
-// Writes bytes to sFile through a temporary file beside it and a rename.
-static bool ReplaceFile(const std::string &sFile, const char *pData, size_t nSize, mode_t mode) {
+// Writes bytes to a new temporary file beside sFile; its name goes to *psTemp.
+static bool WriteTemp(const std::string &sFile, const char *pData, size_t nSize, mode_t mode,
+                      std::string *psTemp) {
   std::string sTemp = sFile + ".XXXXXX";
   int fd = mkstemp(sTemp.data());
   if (fd < 0)
@@ -128,10 +133,23 @@ static bool ReplaceFile(const std::string &sFile, const char *pData, size_t nSiz
   }
   bOk = bOk && fsync(fd) == 0;
   bOk = close(fd) == 0 && bOk;
-  bOk = bOk && rename(sTemp.c_str(), sFile.c_str()) == 0;
-  if (!bOk)
+  if (!bOk) {
     unlink(sTemp.c_str());
-  return bOk;
+    return false;
+  }
+  *psTemp = sTemp;
+  return true;
+}
+
+// Writes bytes to sFile through a temporary file and a rename.
+static bool ReplaceFile(const std::string &sFile, const char *pData, size_t nSize, mode_t mode) {
+  std::string sTemp;
+  if (!WriteTemp(sFile, pData, nSize, mode, &sTemp))
+    return false;
+  if (rename(sTemp.c_str(), sFile.c_str()) == 0)
+    return true;
+  unlink(sTemp.c_str());
+  return false;
 }
 
 // Re-reads the file, applies the key's writes (or just creates the key) and
@@ -178,8 +196,10 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
     SetRegValue(*pKey, value.sName, value.nType, value.aData);
   std::string sText = FormatRegText(loaded.text);
 
-  bool bOk = true;
-  if (loaded.state == FileState::Bad) {
+  // The new file is complete on disk before the old one is touched.
+  std::string sTemp;
+  bool bOk = WriteTemp(sFile, sText.data(), sText.size(), mode, &sTemp);
+  if (bOk && loaded.state == FileState::Bad) {
     std::string sBak = sFile + ".bak";
     if (loaded.bHaveBytes)
       bOk = ReplaceFile(sBak, reinterpret_cast<const char *>(loaded.aBytes.data()),
@@ -187,7 +207,13 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
     else
       bOk = rename(sFile.c_str(), sBak.c_str()) == 0;
   }
-  bOk = bOk && ReplaceFile(sFile, sText.data(), sText.size(), mode);
+  if (bOk && rename(sTemp.c_str(), sFile.c_str()) != 0) {
+    bOk = false;
+    if (loaded.state == FileState::Bad && !loaded.bHaveBytes)
+      rename((sFile + ".bak").c_str(), sFile.c_str()); // put the original back
+  }
+  if (!bOk && !sTemp.empty())
+    unlink(sTemp.c_str());
 
   if (fdLock >= 0)
     close(fdLock);

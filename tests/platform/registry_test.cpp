@@ -464,6 +464,37 @@ TEST_F(RegistryFile, UnwritableDirectoryFailsAndKeepsTheFile) {
   EXPECT_EQ(RegOpenKey("Software\\Keep"), nullptr);
 }
 
+TEST_F(RegistryFile, UnreadableFileIsMovedAsideOnWrite) {
+  ASSERT_EQ(Set("Software\\Old", "v", kRegDword, {7, 0, 0, 0}), 1);
+  const std::string before = ReadFile(file);
+  chmod(file.c_str(), 0);
+  chmod(file.parent_path().c_str(), 0777);
+  chmod(dir.c_str(), 0755);
+
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(3);
+    if (RegOpenKey("Software\\Old") != nullptr)
+      _exit(4); // unreadable reads as missing keys
+    RegKey *pKey = RegCreateKey("Software\\New");
+    if (!pKey)
+      _exit(5);
+    RegCloseKey(pKey);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  chmod((dir / "sub" / "registry.reg.bak").c_str(), 0644);
+  EXPECT_EQ(ReadFile(dir / "sub" / "registry.reg.bak"), before);
+  RegKey *pKey = RegOpenKey("Software\\New");
+  EXPECT_NE(pKey, nullptr);
+  RegCloseKey(pKey);
+}
+
 TEST_F(RegistryFile, DefaultLocationFollowsXdgConfigHome) {
   unsetenv("TORQA_REGISTRY");
   const char *pszOldXdg = std::getenv("XDG_CONFIG_HOME");

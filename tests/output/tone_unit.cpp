@@ -10,11 +10,13 @@
 namespace {
 
 int32_t anVelocity[16][128]; // 0 = silent
+int32_t anSounding[16];      // notes with a velocity, per channel
 int32_t anPan[16];           // controller 10
 int64_t nSample = 0;         // Make calls so far
 
 void Reset() {
   std::memset(anVelocity, 0, sizeof anVelocity);
+  std::memset(anSounding, 0, sizeof anSounding);
   for (int32_t &n : anPan)
     n = 64;
   nSample = 0;
@@ -59,20 +61,25 @@ __attribute__((visibility("default"))) void MidiIn(const uint8_t *pMsg, int32_t)
     return;
   int32_t nStatus = pMsg[kMsgStatus] & 0xF0, nCh = pMsg[kMsgStatus] & 0x0F;
   int32_t nD1 = pMsg[kMsgData1] & 0x7F, nD2 = pMsg[kMsgData2] & 0x7F;
-  if (nStatus == 0x90)
+  if (nStatus == 0x80)
+    nD2 = 0;
+  if (nStatus == 0x80 || nStatus == 0x90) {
+    anSounding[nCh] += (nD2 != 0) - (anVelocity[nCh][nD1] != 0);
     anVelocity[nCh][nD1] = nD2;
-  else if (nStatus == 0x80)
-    anVelocity[nCh][nD1] = 0;
-  else if (nStatus == 0xB0 && nD1 == 10)
+  } else if (nStatus == 0xB0 && nD1 == 10) {
     anPan[nCh] = nD2;
-  else if (nStatus == 0xB0 && (nD1 == 120 || nD1 == 123))
+  } else if (nStatus == 0xB0 && (nD1 == 120 || nD1 == 123)) {
     std::memset(anVelocity[nCh], 0, sizeof anVelocity[nCh]);
+    anSounding[nCh] = 0;
+  }
 }
 
 __attribute__((visibility("default"))) void Make(int32_t *pAcc) {
   for (int32_t ch = 0; ch < 16; ch++) {
+    if (!anSounding[ch])
+      continue; // kept cheap: the thread-checked build renders in real time too
     int32_t nMix = 0, nVoices = 0;
-    for (int32_t key = 0; key < 128; key++) {
+    for (int32_t key = 0; key < 128 && nVoices < anSounding[ch]; key++) {
       if (!anVelocity[ch][key])
         continue;
       int32_t nHalf = 8 + (127 - key); // half period in samples

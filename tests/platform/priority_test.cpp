@@ -27,6 +27,8 @@ int Nice() {
 }
 
 TEST(Priority, IdleClassIsNiceTen) {
+  if (Nice() > 10 && geteuid() != 0)
+    GTEST_SKIP() << "already below the idle class; going back up needs privilege";
   EXPECT_EQ(InChild([] {
               if (SetPriorityClass(kIdlePriorityClass) != 1)
                 return 1;

@@ -373,8 +373,14 @@ bool ReadReports(Job &job) {
     return true;
   if (n != static_cast<ssize_t>(sizeof report))
     return false;
+  if (report.bFinal) {
+    // The outcome carries no position; the bar keeps the last one.
+    report.nMeasure = job.last.nMeasure;
+    report.nBeat = job.last.nBeat;
+    report.nTick = job.last.nTick;
+    job.bHaveFinal = true;
+  }
   job.last = report;
-  job.bHaveFinal |= report.bFinal != 0;
   return true;
 }
 

@@ -172,7 +172,7 @@ void WriteConductor(Part &p) {
 }
 
 void WritePiano(Part &p) {
-  p.Setup(0, 100, 44, 50, 10);
+  p.Setup(0, 90, 44, 50, 10);
   for (int bar = 0; bar < kBars; ++bar) {
     const ChordShape &c = kProgression[bar];
     const int *v = c.anVoicing;
@@ -221,7 +221,7 @@ void WriteBass(Part &p) {
 }
 
 void WriteStrings(Part &p) {
-  p.Setup(48, 78, 84, 80, 40);
+  p.Setup(48, 86, 84, 80, 40);
   for (int bar = 1; bar < kBars; ++bar) {
     const int *v = kProgression[bar].anVoicing;
     int nLength = Beats(BeatsInBar(bar));
@@ -314,7 +314,7 @@ void WriteSax(Part &p) {
 }
 
 void WriteGlockenspiel(Part &p) {
-  p.Setup(9, 72, 100, 90, 30);
+  p.Setup(9, 100, 100, 90, 30);
   for (int bar = 14; bar <= 17; ++bar) {
     const int *v = kProgression[bar].anVoicing;
     const int anArp[6] = {v[0] + 12, v[1] + 12, v[2] + 12, v[0] + 24, v[2] + 12, v[1] + 12};

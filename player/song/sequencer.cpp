@@ -352,9 +352,7 @@ void SeekToMeasure(int32_t nMeasureTo) {
   if (nTickStep <= 0)
     return;
   while (nMeasure < nMeasureTo) {
-    // Without a beat length the measure never advances; stop once nothing is left to play.
-    if (nTicksPerBeat == 0 && ActiveTrackCount() == 0)
-      break;
+    int32_t bSongOver = 0;
     nTickAccum -= nTickStep;
     if (nTickAccum <= 0) {
       AdvanceSongTick();
@@ -366,8 +364,13 @@ void SeekToMeasure(int32_t nMeasureTo) {
       }
       AddSamplesPerTick();
       ServeTracks();
+      // Past the song's end nothing can happen: counting empty measures up to a far
+      // start measure (or forever, with 0 ticks per beat) would only stall the player.
+      bSongOver = ActiveTrackCount() == 0;
     }
     if (bUseEff3)
       StepChorusLfo();
+    if (bSongOver)
+      break;
   }
 }

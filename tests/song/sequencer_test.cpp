@@ -293,14 +293,23 @@ TEST_F(SequencerTest, SeekLeavesTheMeasuresFirstTickToTheFirstSample) {
   EXPECT_EQ(messages[2].nSongTick, 5760);
 }
 
-TEST_F(SequencerTest, SeekEndsWhenTheMeasureCanNeverCome) {
-  // Division 1 in 4/8 gives 0 ticks per beat: the measure stays 0.
-  smfw::File file(0, 1);
-  file.AddTrack().TimeSignature(0, 4, 3).NoteOn(3, 0, 60, 100).EndOfTrack(5);
-  ASSERT_EQ(StartSong(file.Build()), 1);
+TEST_F(SequencerTest, SeekStopsWhenTheSongIsOver) {
+  // Division 1 in 4/8 gives 0 ticks per beat: the measure stays 0 for ever.
+  smfw::File never(0, 1);
+  never.AddTrack().TimeSignature(0, 4, 3).NoteOn(3, 0, 60, 100).EndOfTrack(5);
+  ASSERT_EQ(StartSong(never.Build()), 1);
   SeekToMeasure(3);
   EXPECT_EQ(nTicksPerBeat, 0);
   EXPECT_EQ(nMeasure, 0);
+  EXPECT_EQ(ActiveTrackCount(), 0);
+
+  // A start measure far past a one-measure song: the seek ends with the song.
+  smfw::File shortSong(0, 480);
+  shortSong.AddTrack().ControlChange(0, 0, 7, 1).EndOfTrack(1920);
+  ASSERT_EQ(StartSong(shortSong.Build()), 1);
+  SeekToMeasure(1000000);
+  EXPECT_EQ(nSongTick, 1920);
+  EXPECT_EQ(nMeasure, 1);
   EXPECT_EQ(ActiveTrackCount(), 0);
 }
 

@@ -171,6 +171,12 @@ protected:
   MessageSink *pPrevSink = nullptr;
 };
 
+TEST(WindowMessages, KeepTheirNumbers) {
+  EXPECT_EQ(UM_INIT, 0x468u);
+  EXPECT_EQ(UM_REDRAW, 0x46Au);
+  EXPECT_EQ(MM_WOM_DONE, 0x3BDu);
+}
+
 TEST(BlockSize, FollowsTheRateAndTheLowLoadSetting) {
   EXPECT_EQ(BlockBytesForRate(44100, 0), 8188); // 2047 frames
   EXPECT_EQ(BlockBytesForRate(96000, 0), 17832);

@@ -345,6 +345,22 @@ TEST(Render, BadInputGivesOneLine) {
   EXPECT_FALSE(fs::exists(dir / "ok.wav"));
 }
 
+// A unit without a sound set renders silence; the file is made, and a
+// warning says so.
+TEST(Render, SilenceIsPointedOut) {
+  TempDir dir;
+  fs::create_directories(dir / "plugin" / "VOKRA");
+  fs::create_symlink(fs::path(TORQA_CLI_PATH).parent_path() / "PLUGIN" / "vokraunit.so",
+                     dir / "plugin" / "vokraunit.so");
+  smfw::WriteFileBytes((dir / "a.mid").string(), ShortSong());
+  RunResult r = RunCli({(dir / "a.mid").string()},
+                       {dir.Registry(), "TORQA_PLUGIN_DIR=" + (dir / "plugin").string()});
+  EXPECT_EQ(r.nExit, 0) << r.sErr;
+  EXPECT_EQ(CountLines(r.sOut), 1u);
+  EXPECT_NE(r.sErr.find("a.wav is silent"), std::string::npos) << r.sErr;
+  EXPECT_TRUE(fs::exists(dir / "a.wav"));
+}
+
 // A write that fails (a file-size limit) is reported with the file and the
 // system's reason and a non-zero exit; the file keeps the whole blocks before.
 TEST(Render, WriteFailureIsReported) {

@@ -25,6 +25,7 @@
 #include "platform/message_box.h"
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
+#include "player/render/render_loop.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
@@ -60,6 +61,7 @@ struct JobReport {
   int32_t bFinal;
   int32_t nStatus;
   int32_t nErrno;
+  int32_t bSounded; // some sample of the file is not zero
 };
 static_assert(sizeof(JobReport) <= PIPE_BUF, "reports must reach the pipe in one piece");
 
@@ -204,6 +206,7 @@ struct ChildContext {
   int nFd;
   double dStart;
   double dLastReport;
+  int32_t bSounded;
 };
 
 void SendReport(int nFd, const JobReport &report) {
@@ -215,6 +218,9 @@ void SendReport(int nFd, const JobReport &report) {
 
 void OnChildProgress(void *pUser, const RecordProgress &progress) {
   ChildContext &ctx = *static_cast<ChildContext *>(pUser);
+  // The block just written is still in output buffer 0.
+  for (int32_t i = 0; !ctx.bSounded && i < kRecordBlockBytes; ++i)
+    ctx.bSounded = apOutBuf[0][i] != 0;
   if (gbInterrupted)
     bRecording = 0; // ends after this block, with a valid file
   double dNow = Now();
@@ -228,21 +234,23 @@ void OnChildProgress(void *pUser, const RecordProgress &progress) {
                    progress.nTick,
                    0,
                    0,
-                   0};
+                   0,
+                   ctx.bSounded};
   SendReport(ctx.nFd, report);
 }
 
 [[noreturn]] void RunChild(const Song &song, int32_t nRate, int nFd) {
-  JobReport final{0, 0, 0, 0, 0, 1, kRecordNoSong, 0};
+  JobReport final{0, 0, 0, 0, 0, 1, kRecordNoSong, 0, 0};
   CaptureSink sink; // the parent prints the outcome
   SetMessageSink(&sink);
   if (LoadSmf(song.sPath.c_str())) {
-    ChildContext ctx{nFd, Now(), Now()};
+    ChildContext ctx{nFd, Now(), Now(), 0};
     RecordResult result = RecordWavFile(song.sOut.c_str(), nRate, OnChildProgress, &ctx, nullptr);
     final.nBytes = result.nDataBytes;
     final.dElapsed = Now() - ctx.dStart;
     final.nStatus = result.nStatus;
     final.nErrno = result.nErrno;
+    final.bSounded = ctx.bSounded;
   }
   SendReport(nFd, final);
   close(nFd);
@@ -436,6 +444,11 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
         sLine = sz;
       }
       display.Line(sLine, bError);
+      if (job.bHaveFinal && job.last.nStatus == kRecordDone && !job.last.bSounded)
+        display.Line("torqa-cli: warning: " + song.sOut +
+                         " is silent: the units made no sound (is their sound set in " +
+                         CliPluginDir() + "?)",
+                     true);
       nFailed += bError;
       aRunning.erase(aRunning.begin() + static_cast<std::ptrdiff_t>(i));
     }

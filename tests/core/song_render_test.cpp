@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -200,9 +201,12 @@ void StandInMidiIn(const uint8_t *pMsg, int32_t nSource) {
 
 class SongRenderTest : public ::testing::Test {
 protected:
+  // A directory per process: ctest runs the cases side by side.
   static void SetUpTestSuite() {
-    sPlugin_ = MakeVokraPlugin(CORE_BINARY_DIR "/songrun", VOKRA_UNIT_PATH);
+    sDir_ = CORE_BINARY_DIR "/songrun-" + std::to_string(getpid());
+    sPlugin_ = MakeVokraPlugin(sDir_, VOKRA_UNIT_PATH);
   }
+  static void TearDownTestSuite() { fs::remove_all(sDir_); }
   void SetUp() override {
     if (!fs::exists(VOKRA_UNIT_PATH) || sPlugin_.empty()) {
       GTEST_SKIP() << "vokraunit.so or freepats missing";
@@ -231,9 +235,11 @@ protected:
     return RenderSongRun(nBlockBytes, static_cast<int64_t>(dMaxSeconds * nRate));
   }
 
+  static std::string sDir_;
   static std::string sPlugin_;
 };
 
+std::string SongRenderTest::sDir_;
 std::string SongRenderTest::sPlugin_;
 
 TEST_F(SongRenderTest, RealUnitIsCataloguedBoundAndSoundsInTheSoundTest) {

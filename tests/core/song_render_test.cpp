@@ -292,6 +292,32 @@ TEST_F(SongRenderTest, BlockLengthDoesNotChangeTheSong) {
   }
 }
 
+// Live playback and recording share one mix: at output volume 128 (unity)
+// the ring's blocks hold the recording's samples.
+TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
+  const auto abSong = ReadFileBytes(std::string(kSongDir) + "/coconut_run2.mid");
+  ASSERT_FALSE(abSong.empty());
+  const int32_t nBlock = 8188, nBlocks = 60;
+  const SongPcm rec = Render(abSong, 44100, nBlock, nBlocks * nBlock / 4.0 / 44100);
+  ASSERT_EQ(rec.anFrames.size(), static_cast<size_t>(nBlocks * nBlock / 2));
+
+  ASSERT_EQ(StartSongRun(abSong, 44100), 1);
+  const int32_t nSavedVolume = nOutVolume;
+  nOutVolume = 128;
+  fBlockSeconds = nBlock * 0.25f / 44100;
+  std::vector<int16_t> live;
+  for (int32_t b = 0; b < nBlocks; ++b) {
+    const int32_t i = b % kOutBufCount;
+    ASSERT_EQ(RenderBlock(i, nBlock), nBlock / 4);
+    for (int32_t k = 0; k < nBlock / 2; ++k) {
+      live.push_back(static_cast<int16_t>(apOutBuf[i][2 * k] | apOutBuf[i][2 * k + 1] << 8));
+    }
+  }
+  nOutVolume = nSavedVolume;
+  EXPECT_TRUE(live == rec.anFrames);
+  EXPECT_EQ(aMeterFrames[(nBlocks - 1) % 8].anSummary[kMeterMeasure], nMeasure + 1);
+}
+
 TEST_F(SongRenderTest, FormatZeroAndFormatOneSoundTheSame) {
   const CsvSong song = ReadWithMidicsv(std::string(kSongDir) + "/ultimate_run.mid");
   ASSERT_GT(song.nTracks, 1);

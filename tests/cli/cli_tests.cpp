@@ -329,6 +329,7 @@ TEST(Render, BadInputGivesOneLine) {
       {{sOk, "--3d-engine", "huge"}, {}, "light, medium or heavy"},
       {{sOk, "-j", "0"}, {}, "1..64"},
       {{sOk, "--frobnicate"}, {}, "unknown option"},
+      {{sOk, "-o", sOk}, {}, "would overwrite the song"},
   };
   for (const Case &c : kCases) {
     std::vector<std::string> aEnv = c.aEnv;

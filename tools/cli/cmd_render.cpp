@@ -578,6 +578,14 @@ int CmdRender(int argc, char **argv) {
       bBad = true;
       continue;
     }
+    struct stat stSong, stOut;
+    if (stat(sPath.c_str(), &stSong) == 0 && stat(song.sOut.c_str(), &stOut) == 0 &&
+        stSong.st_dev == stOut.st_dev && stSong.st_ino == stOut.st_ino) {
+      std::fprintf(stderr, "torqa-cli: %s: the output would overwrite the song\n",
+                   song.sOut.c_str());
+      bBad = true;
+      continue;
+    }
     for (const Song &other : aSongs)
       if (other.sOut == song.sOut) {
         std::fprintf(stderr, "torqa-cli: %s and %s would both write %s\n", other.sPath.c_str(),

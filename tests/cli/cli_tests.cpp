@@ -362,6 +362,25 @@ TEST(Render, SilenceIsPointedOut) {
   EXPECT_TRUE(fs::exists(dir / "a.wav"));
 }
 
+// On a terminal (here a pseudo-terminal from script(1)) a progress bar with
+// seconds, measure, beat.tick and speed is drawn and replaced by the summary.
+TEST(Render, ProgressBarOnATerminal) {
+  TempDir dir;
+  fs::create_symlink(DEMO_SONG_PATH, dir / "demo.mid");
+  const std::string sCmd = "cd '" + dir.path().string() + "' && " + dir.Registry() +
+                           " script -q -e -c '" + TORQA_CLI_PATH +
+                           " render demo.mid -r 22050' /dev/null";
+  const std::string sOut = Capture(sCmd);
+  EXPECT_NE(sOut.find("demo.mid -> demo.wav: "), std::string::npos) << sOut;
+  const size_t nBar = sOut.find("\x1b[2Kdemo.mid");
+  ASSERT_NE(nBar, std::string::npos) << sOut;
+  const std::string sBar = sOut.substr(nBar, sOut.find('\n', nBar) - nBar);
+  EXPECT_NE(sBar.find(" s / 47."), std::string::npos) << sBar;
+  EXPECT_NE(sBar.find("measure "), std::string::npos) << sBar;
+  EXPECT_NE(sBar.find("beat "), std::string::npos) << sBar;
+  EXPECT_NE(sBar.find("×"), std::string::npos) << sBar;
+}
+
 // A write that fails (a file-size limit) is reported with the file and the
 // system's reason and a non-zero exit; the file keeps the whole blocks before.
 TEST(Render, WriteFailureIsReported) {

@@ -125,8 +125,14 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
     for (int32_t ch = 0; ch < 16; ++ch) {
       ChannelState &c = aChannels[ch];
       c.nLevelOut = anChannelAcc[kAccVoices + ch];
+      anChannelAcc[kAccVoices + ch] = 0;
       int32_t nL = anChannelAcc[kAccLeft + ch];
       int32_t nR = anChannelAcc[kAccRight + ch];
+      // A silent channel adds 0 to the mix and the sends and raises no peak:
+      // most channels are silent most of the time.
+      if (nL == 0 && nR == 0) {
+        continue;
+      }
       if (c.bMute) {
         if constexpr (M == Mode::Record) {
           nL = 0;
@@ -140,7 +146,6 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       nMixR = WrapAdd(nMixR, nR);
       anChannelAcc[kAccLeft + ch] = 0;
       anChannelAcc[kAccRight + ch] = 0;
-      anChannelAcc[kAccVoices + ch] = 0;
       if (bReverb) {
         nReverbInL = WrapAdd(nReverbInL, MulDiv(nL, c.nReverbSendSq, kReverbSendDiv));
         nReverbInR = WrapAdd(nReverbInR, MulDiv(nR, c.nReverbSendSq, kReverbSendDiv));

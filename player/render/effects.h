@@ -9,6 +9,7 @@ extern int32_t n3DSpan;      // depth in samples, from n3DLength and nPCMRate
 extern int32_t n3DTapUnit;   // n3DSpan / 6, the longest tap
 extern int32_t n3DEchoDelay; // 5 * n3DSpan / 6, Heavy recirculation distance
 extern int32_t n3DPos;       // present position in all 32 lines, 0..16383
+extern int32_t b3DSkipQuiet; // 1: pass by channels with no input and empty lines (same output)
 
 void ResetEffects();
 void Update3DTaps(int32_t nChannel);

@@ -14,6 +14,32 @@ int32_t n3DSpan = 0;
 int32_t n3DTapUnit = 0;
 int32_t n3DEchoDelay = 0;
 int32_t n3DPos = 0;
+int32_t b3DSkipQuiet = 1;
+
+// Quiet channels: a channel whose input is 0 and whose lines hold nothing
+// still due changes nothing, so the engines pass it by. A value written d
+// samples ahead is read (and cleared) exactly d samples later, as every line
+// is read at the common position each sample and d < 16384; so once the
+// clock passes the latest target of a non-zero write, the lines are all 0.
+static int64_t n3DClock = 0;           // samples processed since ResetEffects
+static int64_t an3DQuietFrom[16] = {}; // clock value from which the channel's lines are empty
+
+static inline bool Quiet(int32_t ch, int32_t l, int32_t r) {
+  return b3DSkipQuiet && l == 0 && r == 0 && n3DClock >= an3DQuietFrom[ch];
+}
+
+// After a sample that wrote something: nothing is due beyond nFarthest ahead.
+static inline void MarkBusy(int32_t ch, int32_t nFarthest) {
+  const int64_t nFrom = nFarthest < k3DLineLength ? n3DClock + nFarthest + 1 : INT64_MAX;
+  if (nFrom > an3DQuietFrom[ch]) {
+    an3DQuietFrom[ch] = nFrom;
+  }
+}
+
+static inline int32_t Max3(int32_t a, int32_t b, int32_t c) {
+  const int32_t m = a > b ? a : b;
+  return m > c ? m : c;
+}
 
 void ResetEffects() {
   for (ChannelState &c : aChannels) {
@@ -27,6 +53,10 @@ void ResetEffects() {
   n3DEchoDelay = 5 * n3DSpan / 6;
   n3DTapUnit = n3DSpan / 6;
   n3DPos = 0;
+  n3DClock = 0;
+  for (int64_t &n : an3DQuietFrom) {
+    n = 0;
+  }
 
   BuildChorusTable();
   nReverbDelay = nPCMRate * 10000 / 88200;
@@ -57,6 +87,9 @@ void Engine3DLight() {
     int32_t *b = c.an3DLineR;
     const int32_t l = anChannelAcc[kAccLeft + ch];
     const int32_t r = anChannelAcc[kAccRight + ch];
+    if (Quiet(ch, l, r)) {
+      continue;
+    }
     AddAt(a, p + c.n3DTapL, WrapSub(WrapAdd(a[p] / 2, l), r / 4));
     AddAt(b, p + c.n3DTapR, WrapSub(WrapAdd(b[p] / 2, r), l / 4));
     const int32_t oL = a[p];
@@ -65,8 +98,12 @@ void Engine3DLight() {
     b[p] = 0;
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+    if (l | r | oL | oR) {
+      MarkBusy(ch, Max3(c.n3DTapL, c.n3DTapR, 0));
+    }
   }
   n3DPos = (n3DPos + 1) & kLineMask;
+  ++n3DClock;
 }
 
 void Engine3DMedium() {
@@ -79,6 +116,9 @@ void Engine3DMedium() {
     const int32_t tb = c.n3DTapR;
     const int32_t l = anChannelAcc[kAccLeft + ch];
     const int32_t r = anChannelAcc[kAccRight + ch];
+    if (Quiet(ch, l, r)) {
+      continue;
+    }
     AddAt(a, p + ta, l);
     AddAt(a, p + tb, l / 5);
     AddAt(b, p + ta, r / 5);
@@ -89,8 +129,12 @@ void Engine3DMedium() {
     b[p] = 0;
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+    if (l | r) { // what it reads it does not write again
+      MarkBusy(ch, Max3(ta, tb, 0));
+    }
   }
   n3DPos = (n3DPos + 1) & kLineMask;
+  ++n3DClock;
 }
 
 void Engine3DHeavy() {
@@ -104,6 +148,9 @@ void Engine3DHeavy() {
     const int32_t tb = c.n3DTapR;
     const int32_t l = anChannelAcc[kAccLeft + ch];
     const int32_t r = anChannelAcc[kAccRight + ch];
+    if (Quiet(ch, l, r)) {
+      continue;
+    }
     AddAt(a, p + ta, l / 2);
     AddAt(b, p + tb, r / 2);
     AddAt(a, p + 2 * ta, WrapSub(l / 4, r / 8));
@@ -121,8 +168,15 @@ void Engine3DHeavy() {
     AddAt(b, e, oR / 8);
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
+    if (l | r) {
+      MarkBusy(ch, Max3(4 * ta, 4 * tb, 0));
+    }
+    if (oL | oR) { // what it reads comes back once more at the echo distance
+      MarkBusy(ch, n3DEchoDelay);
+    }
   }
   n3DPos = (n3DPos + 1) & kLineMask;
+  ++n3DClock;
 }
 
 Pfn3DEngine Select3DEngine(int32_t nEngine) {

@@ -318,6 +318,24 @@ TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
   EXPECT_EQ(aMeterFrames[(nBlocks - 1) % 8].anSummary[kMeterMeasure], nMeasure + 1);
 }
 
+// The engines pass by channels with no input and empty lines; a song whose
+// channels fall silent and return sounds the same as with every channel run.
+TEST_F(SongRenderTest, PassingByQuietChannelsChangesNothing) {
+  const auto abSong = ReadFileBytes(std::string(kSongDir) + "/chemistry_lab.mid");
+  ASSERT_FALSE(abSong.empty());
+  const std::pair<Pfn3DEngine, int32_t> aCases[] = {
+      {Engine3DLight, 800}, {Engine3DMedium, 300}, {Engine3DHeavy, 1600}};
+  for (const auto &[pfn, nLength] : aCases) {
+    pfn3DEngine = pfn;
+    n3DLength = nLength;
+    b3DSkipQuiet = 0;
+    const SongPcm all = Render(abSong, 22050, 8192, 40);
+    b3DSkipQuiet = 1;
+    const SongPcm skip = Render(abSong, 22050, 8192, 40);
+    EXPECT_TRUE(all.anFrames == skip.anFrames) << "depth " << nLength;
+  }
+}
+
 TEST_F(SongRenderTest, FormatZeroAndFormatOneSoundTheSame) {
   const CsvSong song = ReadWithMidicsv(std::string(kSongDir) + "/ultimate_run.mid");
   ASSERT_GT(song.nTracks, 1);

@@ -239,6 +239,27 @@ void RegistrySeeds() {
           "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\A]\n@=\"quoted \\\"text\\\" and \\\\\"\n");
 }
 
+// Message streams for the unit's decoder: status bytes 0x80-0xEF start a
+// channel message, 0xF0 a system exclusive with a length byte, 0x00-0x7F
+// render (n + 1) x 8 samples, 0xFC-0xFF set a rate, others the interpolation.
+void UnitMidiSeeds() {
+  Put("unit_midi", "notes.bin",
+      {0xC0, 0x00, 0x90, 60,   100, 0x91, 64, 90, 0xC2, 0x02, 0x92, 67,   80, 40, 0xB0, 1,
+       127,  0xE1, 0x7F, 0x7F, 40,  0x80, 60, 0,  0x81, 64,   0,    0x82, 67, 0,  60});
+  Put("unit_midi", "rpn_and_hold.bin",
+      {0xB0, 101,  0,    0xB0, 100,  0,    0xB0, 6,    24,   0xB0, 101,  0,    0xB0, 100,
+       1,    0xB0, 6,    127,  0xB0, 38,   127,  0xB0, 101,  0,    0xB0, 100,  2,    0xB0,
+       6,    0,    0xB0, 64,   127,  0x90, 30,   127,  0xE0, 0,    0,    20,   0x80, 30,
+       0,    10,   0xB0, 64,   0,    0xB0, 7,    0,    0xB0, 11,   127,  0xB0, 10,   0,
+       0xD0, 127,  0xA0, 30,   99,   0xB0, 72,   127,  0xB0, 73,   0,    0xB0, 99,   1,
+       0xB0, 98,   0x20, 0xB0, 6,    50,   0xB0, 121,  0,    0xB0, 120,  0,    0xB0, 123,
+       0,    0xFD, 0xF9, 0x90, 127,  1,    100,  0xFC, 0x90, 0,    127,  100});
+  Put("unit_midi", "rhythm_parts.bin",
+      {0xF0, 10,  0x41, 0x10, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x19, 0xF7, 0xC1, 1,    0x91,
+       38,   120, 30,   0xF0, 8,    0x43, 0x10, 0x4C, 0x08, 0x03, 0x07, 0x01, 0xF7, 0x93, 38,
+       100,  30,  0xF0, 7,    0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x99, 36,   100,  30});
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -251,6 +272,7 @@ int main(int argc, char **argv) {
   SoundSetSeeds();
   SampleSeeds();
   RegistrySeeds();
+  UnitMidiSeeds();
   std::printf("%d seed files written to %s\n", gnWritten, gOut.c_str());
   return gnWritten > 0 ? 0 : 1;
 }

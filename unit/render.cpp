@@ -1,5 +1,9 @@
 // The four render routines (with or without interpolation, simple or
 // five-stage envelope) and the two envelope models they run.
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "unit/channels.h"
 #include "unit/soundset.h"
 #include "unit/unit_state.h"
@@ -17,6 +21,8 @@ constexpr int32_t kSimpleAttackPeriod = 5;   // ticks between simple attack step
 constexpr int32_t kSimpleReleasePeriod = 20; // ticks between simple release steps
 constexpr int32_t kSimpleTop = 127;          // simple envelope peak level
 constexpr int32_t kRateBase = 96;            // five-stage counts are 96 - rate
+constexpr int32_t kPrefetchAhead = 256;      // bytes: 128 source samples ahead
+constexpr int64_t kVoiceScale = 8128;        // Make: instrument gain 64 x final gain 127
 
 int32_t Wrap32(int64_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(n));
@@ -27,6 +33,11 @@ int32_t Wrap32(int64_t n) {
 int32_t Fetch(const uint8_t *pData, int32_t nOffset, int32_t nLimit) {
   if (static_cast<uint32_t>(nOffset) > static_cast<uint32_t>(nLimit))
     return 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    int16_t nSample; // one load instead of two bytes put together
+    std::memcpy(&nSample, pData + nOffset, sizeof nSample);
+    return nSample;
+  }
   return static_cast<int16_t>(pData[nOffset] | (pData[nOffset + 1] << 8));
 }
 
@@ -192,66 +203,102 @@ void FiveStageTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rC
   rVoice.nAmp = Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
 }
 
-// The frame shared by all four routines. kInterp: linear interpolation;
-// kFiveStage: five-stage envelope and its end-of-data rules.
-template <bool kInterp, bool kFiveStage> int32_t RenderVoice(int32_t nVoice) {
-  Voice &rVoice = aVoice[nVoice];
-  const Instrument &rInst = aInstrument[rVoice.nInstrument];
+// End-of-data rule, once nPos has passed nEnd. Kept out of line: it runs
+// once per loop pass, not per sample.
+template <bool kFiveStage> [[gnu::noinline]] void PastEnd(Voice &rVoice, const Instrument &rInst) {
+  const int32_t nEnd = rInst.nEnd;
+  // Distance the loop jumps back; the loop runs from nEnd + 2 - nLoopBack to nEnd.
+  // Formed wide: loop points come from sample files unchecked.
+  int64_t nLoopBack;
+  if (kFiveStage)
+    nLoopBack = rInst.nLoopLength;
+  else
+    nLoopBack = static_cast<int64_t>(nEnd) - rInst.nLoopStart + 2;
+  if (!rInst.bLoop) {
+    rVoice.nStage = kFiveStage ? 5 : 4;
+    EndVoice(rVoice);
+    return;
+  }
+  if (kFiveStage && aUnitChannel[rVoice.nChannel].bRhythm) {
+    rVoice.nLevel = 0;
+    rVoice.nStage = 5;
+    rVoice.bHeldOff = 0;
+    EndVoice(rVoice);
+  }
+  int64_t nPos = rVoice.nPos - nLoopBack;
+  // A step longer than the loop leaves the position past the end:
+  // fold it into the loop, or end the voice when the loop is empty.
+  if (nPos > nEnd && rVoice.bActive) {
+    if (nLoopBack > 0) {
+      const int64_t nLoopFrom = nEnd + 2 - nLoopBack;
+      nPos = nLoopFrom + (nPos - nLoopFrom) % nLoopBack;
+    } else {
+      rVoice.nStage = kFiveStage ? 5 : 4;
+      EndVoice(rVoice);
+    }
+  }
+  rVoice.nPos = Wrap32(nPos);
+}
+
+// The envelope ticks that fell due (nEnvTimer has reached nRateNow); a few
+// hundred to a few thousand a second, so out of line too.
+template <bool kFiveStage>
+[[gnu::noinline]] void RunEnvelope(Voice &rVoice, const Instrument &rInst, int32_t nRateNow) {
   const UnitChannel &rChannel = aUnitChannel[rVoice.nChannel];
+  while (rVoice.nEnvTimer >= nRateNow) {
+    rVoice.nEnvTimer -= nRateNow;
+    if (kFiveStage)
+      FiveStageTick(rVoice, rInst, rChannel);
+    else
+      SimpleTick(rVoice, rInst, rChannel);
+  }
+}
+
+// The frame shared by all four routines. kInterp: linear interpolation;
+// kFiveStage: five-stage envelope and its end-of-data rules. nSine and nRateNow
+// are anLfoSine[nLfoPhase] and nRate, which stay put during a Make call. The
+// voice's fields are read into locals once: stores through the record could
+// otherwise alias every later read.
+template <bool kInterp, bool kFiveStage>
+inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
+  const Instrument &rInst = aInstrument[rVoice.nInstrument];
   const uint8_t *pData = rInst.pData;
+  const int32_t nStep = rVoice.nStep;
+  const int32_t nDataSize = rInst.nDataSize;
 
   // A negative size (a corrupt header) counts as no data, as 0 does.
-  if (pData == nullptr || rVoice.nStep == 0 || rInst.nDataSize <= 0) {
+  if (pData == nullptr || nStep == 0 || nDataSize <= 0) {
     rVoice.nStage = kStageEnded;
     rVoice.bActive = 0;
     return 0;
   }
   const int32_t nEnd = rInst.nEnd;
-  const int32_t nLimit = rInst.nDataSize + kBlockSlack - 2; // last offset inside the block
+  const int32_t nLimit = nDataSize + kBlockSlack - 2; // last offset inside the block
   const int32_t p0 = rVoice.nPos;
   const int32_t f0 = rVoice.nFrac;
+  const int32_t nAmp = rVoice.nAmp; // the end-of-data rule leaves it alone
+  const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
+  // Dozens of voices each read their own stream of sample data, more streams
+  // than the hardware follows: ask for the data a few lines ahead. A hint
+  // only; it never faults, also past the block.
+  __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(pData) +
+                                                    static_cast<uint32_t>(p0) + kPrefetchAhead));
 
-  const int32_t nInc =
-      rVoice.nStep + Wrap32(static_cast<int64_t>(rVoice.nStep) * anLfoSine[nLfoPhase] *
-                            rChannel.nModulation / kVibratoScale);
-  rVoice.nFrac += nInc;
-  if (rVoice.nFrac >= kStepUnit) {
-    const int32_t nWhole = rVoice.nFrac / kStepUnit;
-    rVoice.nPos = Wrap32(rVoice.nPos + 2 * static_cast<int64_t>(nWhole));
-    rVoice.nFrac -= kStepUnit * nWhole;
-    if (rVoice.nPos > nEnd) {
-      // Distance the loop jumps back; the loop runs from nEnd + 2 - nLoopBack to nEnd.
-      // Formed wide: loop points come from sample files unchecked.
-      int64_t nLoopBack;
-      if (kFiveStage)
-        nLoopBack = rInst.nLoopLength;
-      else
-        nLoopBack = static_cast<int64_t>(nEnd) - rInst.nLoopStart + 2;
-      if (!rInst.bLoop) {
-        rVoice.nStage = kFiveStage ? 5 : 4;
-        EndVoice(rVoice);
-      } else {
-        if (kFiveStage && rChannel.bRhythm) {
-          rVoice.nLevel = 0;
-          rVoice.nStage = 5;
-          rVoice.bHeldOff = 0;
-          EndVoice(rVoice);
-        }
-        int64_t nPos = rVoice.nPos - nLoopBack;
-        // A step longer than the loop leaves the position past the end:
-        // fold it into the loop, or end the voice when the loop is empty.
-        if (nPos > nEnd && rVoice.bActive) {
-          if (nLoopBack > 0) {
-            const int64_t nLoopFrom = nEnd + 2 - nLoopBack;
-            nPos = nLoopFrom + (nPos - nLoopFrom) % nLoopBack;
-          } else {
-            rVoice.nStage = kFiveStage ? 5 : 4;
-            EndVoice(rVoice);
-          }
-        }
-        rVoice.nPos = Wrap32(nPos);
-      }
-    }
+  // Without modulation the vibrato term is 0: skip its 64-bit product.
+  int32_t nInc = nStep;
+  if (nModulation != 0)
+    nInc = nStep + Wrap32(static_cast<int64_t>(nStep) * nSine * nModulation / kVibratoScale);
+  const int32_t nFrac = f0 + nInc;
+  if (nFrac >= kStepUnit) {
+    // nFrac is positive here: the unsigned quotient is the same and cheaper.
+    const int32_t nWhole = static_cast<int32_t>(static_cast<uint32_t>(nFrac) / uint32_t{kStepUnit});
+    const int32_t nPos = Wrap32(p0 + 2 * static_cast<int64_t>(nWhole));
+    rVoice.nFrac = nFrac - kStepUnit * nWhole;
+    rVoice.nPos = nPos;
+    if (nPos > nEnd)
+      PastEnd<kFiveStage>(rVoice, rInst);
+  } else {
+    rVoice.nFrac = nFrac;
   }
 
   int32_t x;
@@ -265,32 +312,64 @@ template <bool kInterp, bool kFiveStage> int32_t RenderVoice(int32_t nVoice) {
   } else {
     x = Fetch(pData, p0, nLimit);
   }
-  const int32_t nOut = Wrap32(static_cast<int64_t>(x) * rVoice.nAmp / kAmpScale);
+  const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
 
-  rVoice.nEnvTimer += rVoice.nEnvClock;
-  while (rVoice.nEnvTimer >= nRate) {
-    rVoice.nEnvTimer -= nRate;
-    if (kFiveStage)
-      FiveStageTick(rVoice, rInst, rChannel);
-    else
-      SimpleTick(rVoice, rInst, rChannel);
-  }
+  const int32_t nEnvTimer = rVoice.nEnvTimer + rVoice.nEnvClock;
+  rVoice.nEnvTimer = nEnvTimer;
+  if (nEnvTimer >= nRateNow)
+    RunEnvelope<kFiveStage>(rVoice, rInst, nRateNow);
   return nOut;
 }
 
 } // namespace
 
 int32_t RenderSimple(int32_t nVoice) {
-  return RenderVoice<false, false>(nVoice);
+  return RenderVoice<false, false>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
 }
 int32_t RenderSimpleInterp(int32_t nVoice) {
-  return RenderVoice<true, false>(nVoice);
+  return RenderVoice<true, false>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
 }
 int32_t RenderFiveStage(int32_t nVoice) {
-  return RenderVoice<false, true>(nVoice);
+  return RenderVoice<false, true>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
 }
 int32_t RenderFiveStageInterp(int32_t nVoice) {
-  return RenderVoice<true, true>(nVoice);
+  return RenderVoice<true, true>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
+}
+
+void MixVoices() {
+  const int32_t nSine = anLfoSine[nLfoPhase];
+  const int32_t nRateNow = nRate;
+  const int64_t nVoiceGain = nFinalGain;
+  // nVoiceTop is read anew each time: a voice that ends lowers it.
+  for (int32_t v = 0; v < nVoiceTop; ++v) {
+    Voice &rVoice = aVoice[v];
+    if (!rVoice.bActive)
+      continue;
+    // The four routines are known: a compare chain lets them inline here
+    // instead of a call through the pointer per voice and sample.
+    const PfnRender pfnRender = rVoice.pfnRender;
+    int32_t s;
+    if (pfnRender == RenderSimple)
+      s = RenderVoice<false, false>(rVoice, nSine, nRateNow);
+    else if (pfnRender == RenderSimpleInterp)
+      s = RenderVoice<true, false>(rVoice, nSine, nRateNow);
+    else if (pfnRender == RenderFiveStage)
+      s = RenderVoice<false, true>(rVoice, nSine, nRateNow);
+    else if (pfnRender == RenderFiveStageInterp)
+      s = RenderVoice<true, true>(rVoice, nSine, nRateNow);
+    else
+      s = pfnRender(v);
+    // s x nInstGain x nFinalGain / 8128, the product wrapping at 64 bits (as
+    // s x (nInstGain x nFinalGain), the same modulo 2^64). At the usual gains
+    // (64 x 127 = 8128) the quotient is s itself: |s x 8128| stays far below 2^63.
+    const int64_t nGain = static_cast<int64_t>(rVoice.nInstGain) * nVoiceGain;
+    int64_t nAdd = s;
+    if (nGain != kVoiceScale)
+      nAdd = static_cast<int64_t>(static_cast<uint64_t>(s) * static_cast<uint64_t>(nGain)) /
+             kVoiceScale;
+    *rVoice.pnSum = Wrap32(*rVoice.pnSum + nAdd);
+    *rVoice.pnVoiceCount += 1;
+  }
 }
 
 } // namespace vokra

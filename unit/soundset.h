@@ -44,6 +44,9 @@ struct Instrument {
   int32_t nDecayLevel;     // 52: simple envelope: end of the first decay
   int32_t nFloorLevel;     // 56: simple envelope: level the second decay holds at
   int32_t bLoop;           // 60: 0/1, the sample loops
+  // Behind the header, so that the fields every render reads share two cache lines.
+  uint8_t *pData;   // locked content of hData; null while unlocked
+  DataBlock *hData; // sample data block, null when none
 
   int32_t nStartLevel;  // five-stage envelope (FPV bytes): 0..255, level at note-on minus 1
   int32_t nAttackRate;  // five-stage: 0..255, counts from 96 down
@@ -66,8 +69,6 @@ struct Instrument {
 
   char szPath[kPathBytes]; // full path of the sample file; empty: no sample
   int32_t bPathCut;        // 0/1, the name did not fit szPath: the load fails
-  DataBlock *hData;        // sample data block, null when none
-  uint8_t *pData;          // locked content of hData; null while unlocked
   int32_t bLockOnUse;      // 1: locked by the program change that selects it
 };
 static_assert(offsetof(Instrument, nDataSize) == 4 && offsetof(Instrument, nTranspose) == 23 &&

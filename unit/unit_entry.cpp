@@ -17,19 +17,12 @@ constexpr int32_t kUnitType = 0x20000;
 constexpr int32_t kUnitVersion = 111;
 constexpr int32_t kDefaultRate = 44100;
 constexpr int32_t kLfoRateDivisor = 2560; // vibrato phase steps every nRate / 2560 + 1 samples
-constexpr int32_t kVoiceScale = 8128;     // instrument gain 64 x final gain 127
 constexpr int32_t kPanScale = 24576;      // 0x6000: channel gain 124 x pan 63, roughly
 
 int32_t Wrap32(int64_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(n));
 }
 
-// a x b x c, wrapping at 64 bits: exact for every sane gain, and free of
-// overflow for the unbounded ones (configuration gain, registry gain).
-int64_t Product3(int64_t a, int64_t b, int64_t c) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b) *
-                              static_cast<uint64_t>(c));
-}
 } // namespace
 
 int32_t GetType() {
@@ -81,16 +74,7 @@ void Make(int32_t *pAcc) {
     nLfoCount = nRate / kLfoRateDivisor;
   }
 
-  // nVoiceTop is read anew each time: a voice that ends lowers it.
-  const int64_t nVoiceGain = nFinalGain;
-  for (int32_t v = 0; v < nVoiceTop; ++v) {
-    Voice &rVoice = aVoice[v];
-    if (!rVoice.bActive)
-      continue;
-    const int32_t s = rVoice.pfnRender(v);
-    *rVoice.pnSum = Wrap32(*rVoice.pnSum + Product3(s, rVoice.nInstGain, nVoiceGain) / kVoiceScale);
-    *rVoice.pnVoiceCount += 1;
-  }
+  MixVoices();
 
   for (int32_t ch = 0; ch < kChannelCount; ++ch) {
     UnitChannel &rChannel = aUnitChannel[ch];

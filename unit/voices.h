@@ -70,6 +70,9 @@ int32_t RenderSimple(int32_t nVoice);
 int32_t RenderSimpleInterp(int32_t nVoice);
 int32_t RenderFiveStage(int32_t nVoice);
 int32_t RenderFiveStageInterp(int32_t nVoice);
+// The voice loop of Make: renders every active voice below nVoiceTop and adds
+// its weighted sample and a count to its channel's collectors.
+void MixVoices();
 
 // Stage from which a voice of type nType is releasing: 4 five-stage, else 3.
 inline int32_t ReleaseStage(int32_t nType) {

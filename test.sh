@@ -19,7 +19,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_SANITIZE=ON
 echo "== ThreadSanitizer (tests labelled audio-thread) =="
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs"
+# Only the tests with a second thread need this build.
+cmake --build build-tsan -j "$jobs" --target output_thread_tests output_cli_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -L audio-thread -j "$jobs"
 echo "== Fuzz (libFuzzer, 30 s per target; TORQA_SKIP_FUZZ=1 skips) =="

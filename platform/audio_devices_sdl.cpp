@@ -15,9 +15,9 @@ void FillDeviceList() {
     const char *pszName = SDL_GetAudioDeviceName(i, 0);
     if (!pszName)
       continue;
-    SDL_AudioSpec spec;
+    SDL_AudioSpec format;
     uint16_t wChannels = 2;
-    if (SDL_GetAudioDeviceSpec(i, 0, &spec) == 0 && spec.channels == 1)
+    if (SDL_GetAudioDeviceSpec(i, 0, &format) == 0 && format.channels == 1)
       wChannels = 1;
     AddDevice(pszName, wChannels, vDriverVersion);
   }

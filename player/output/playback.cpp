@@ -13,7 +13,6 @@
 
 constexpr int32_t kPowerSaveMaxRate = 22050; // low-load blocks only up to this rate
 constexpr int32_t kBlockRefRate = 96000;     // rate at which a normal block fills a buffer
-constexpr int32_t kStartTailBlocks = 16;     // silent blocks allowed after the song ends
 constexpr int32_t kPumpPerStep = 2;          // messages handled before and after each refill
 
 WaveOutDevice *hWaveOut = nullptr;
@@ -142,16 +141,7 @@ void StartPlayback(void *hwnd) {
   bOutputOpen = 1;
   bUnitsInUse = 1;
 
-  ResetEffects();
-  ResetSequencer();
-  SendResetSequence();
-  std::memset(anChannelAcc, 0, sizeof anChannelAcc);
-  nLpfL = 0;
-  nLpfR = 0;
-  PrepareSong();
-  SetTempoBpm(nTempoBpm);
-  ResetTimeSignature(); // 4/4 until the song says otherwise
-  nTailBlocks = kStartTailBlocks;
+  ResetEngineForStart();
 
   int32_t nFrom = nStartMeasure < 0 ? 0 : nStartMeasure;
   if (nFrom > 0) {

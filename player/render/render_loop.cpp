@@ -2,6 +2,7 @@
 // 3D stage, the channel mix with its sends, reverb, chorus, gains, band filter
 // and saturation; per block the end-of-song countdown, meters and load figure.
 #include <chrono>
+#include <cstring>
 
 #include "common/unit_interface.h"
 #include "player/render/audio_math.h"
@@ -357,4 +358,17 @@ void RenderRecordBlock(int32_t nBytes) {
     RenderFrames<Mode::Record>(apOutBuf[0], nFrames, meters);
   }
   EndOfBlock();
+}
+
+void ResetEngineForStart() {
+  ResetEffects();
+  ResetSequencer();
+  SendResetSequence();
+  std::memset(anChannelAcc, 0, sizeof anChannelAcc);
+  nLpfL = 0;
+  nLpfR = 0;
+  PrepareSong();
+  SetTempoBpm(nTempoBpm);
+  ResetTimeSignature(); // 4/4 until the song says otherwise
+  nTailBlocks = kTailBlocksAtStart;
 }

@@ -59,3 +59,10 @@ int32_t RenderBlock(int32_t nIndex, int32_t nBytes);
 int32_t RenderTestBlock(int32_t nIndex, int32_t nBytes);
 // Recording: renders nBytes into apOutBuf[0].
 void RenderRecordBlock(int32_t nBytes);
+
+// Silent blocks rendered after the song has ended, at every start.
+constexpr int32_t kTailBlocksAtStart = 16;
+// What playback start and recording start share, after the units were given
+// the rate: effects, sequencer and the units' channels reset, accumulators and
+// band filter cleared, the song prepared at its opening tempo and 4/4.
+void ResetEngineForStart();

@@ -20,9 +20,8 @@
 
 int32_t bRecording = 0;
 
-constexpr int32_t kRecordTailBlocks = 16; // silent blocks recorded after the song ends
-constexpr int32_t kNormalTickStep = 256;  // nTickStep of normal speed
-constexpr int32_t kRiffSizeExtra = 36;    // RIFF chunk size = data bytes + 36
+constexpr int32_t kNormalTickStep = 256; // nTickStep of normal speed
+constexpr int32_t kRiffSizeExtra = 36;   // RIFF chunk size = data bytes + 36
 // The largest whole number of blocks whose RIFF size still fits 32 bits.
 constexpr int64_t kMaxWavDataBytes =
     (int64_t{0xFFFFFFFF} - kRiffSizeExtra) / kRecordBlockBytes * kRecordBlockBytes;
@@ -128,17 +127,8 @@ static void PrepareRecording(int32_t nRate) {
   for (UnitSlot &slot : aUnitSlots)
     if (slot.hModule && slot.pfnSetRate)
       slot.pfnSetRate(nRate);
-  ResetEffects();
-  ResetSequencer();
-  SendResetSequence();
-  std::memset(anChannelAcc, 0, sizeof anChannelAcc);
-  nLpfL = 0;
-  nLpfR = 0;
+  ResetEngineForStart();
   bSuppressNoteOn = 0;
-  PrepareSong();
-  SetTempoBpm(nTempoBpm);
-  ResetTimeSignature();
-  nTailBlocks = kRecordTailBlocks;
   bPlaying = 1;
   nTickStep = kNormalTickStep;
 }

@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Shown {
-  std::string sText, sCaption;
-  MsgIcon icon;
-};
-
-class CaptureSink : public MessageSink {
-public:
-  void Show(void *, const char *text, const char *caption, MsgIcon icon) override {
-    aShown.push_back({text, caption, icon});
-  }
-  std::vector<Shown> aShown;
-};
-
 class UnitHostTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -81,7 +68,7 @@ protected:
     pfnSetLog(sLog.data(), sLog.size());
   }
 
-  CaptureSink sink_;
+  CaptureMessageSink sink_;
   MessageSink *pOldSink_ = nullptr;
   fs::path dir_;
 };

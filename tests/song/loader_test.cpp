@@ -15,19 +15,6 @@ using smfw::Bytes;
 
 namespace {
 
-class CaptureSink : public MessageSink {
-public:
-  void Show(void *, const char *text, const char *caption, MsgIcon icon) override {
-    aShown.push_back({text, caption, icon});
-  }
-  struct Shown {
-    std::string sText;
-    std::string sCaption;
-    MsgIcon icon;
-  };
-  std::vector<Shown> aShown;
-};
-
 class LoaderTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -40,7 +27,7 @@ protected:
   }
   int32_t Load(const Bytes &ab) { return LoadSmfBytes(ab.data(), static_cast<int32_t>(ab.size())); }
 
-  CaptureSink sink_;
+  CaptureMessageSink sink_;
   MessageSink *pPrevious_ = nullptr;
 };
 

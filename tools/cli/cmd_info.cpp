@@ -18,17 +18,6 @@ namespace {
 constexpr int32_t kWalkRate = 44100;
 constexpr int64_t kWalkLimitSamples = int64_t{kWalkRate} * 4 * 3600; // give up after 4 hours
 
-// Remembers the last message box instead of printing it.
-class CaptureSink : public MessageSink {
-public:
-  void Show(void *, const char *text, const char *caption, MsgIcon) override {
-    sText = text;
-    sCaption = caption;
-  }
-  std::string sText;
-  std::string sCaption;
-};
-
 enum EventKind {
   kNoteOn,
   kNoteOnZero,
@@ -168,7 +157,7 @@ int CmdInfo(int argc, char **argv) {
   }
   std::fclose(pProbe);
 
-  CaptureSink sink;
+  CaptureMessageSink sink;
   MessageSink *pPrevious = SetMessageSink(&sink);
   const int32_t bLoaded = LoadSmf(pszPath);
   SetMessageSink(pPrevious);

@@ -91,15 +91,6 @@ bool ParseDouble(const char *psz, double *pd) {
 }
 
 // Loads the song; on failure prints why (the loader's message box text) and returns false.
-class CaptureSink : public MessageSink {
-public:
-  void Show(void *, const char *text, const char *caption, MsgIcon) override {
-    sText = text;
-    sCaption = caption;
-  }
-  std::string sText, sCaption;
-};
-
 bool LoadSong(const char *pszPath) {
   struct stat st;
   if (stat(pszPath, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -107,7 +98,7 @@ bool LoadSong(const char *pszPath) {
                  S_ISDIR(st.st_mode) ? "is a directory" : std::strerror(errno));
     return false;
   }
-  CaptureSink sink;
+  CaptureMessageSink sink;
   MessageSink *pPrevious = SetMessageSink(&sink);
   int32_t bLoaded = LoadSmf(pszPath);
   SetMessageSink(pPrevious);

@@ -85,17 +85,6 @@ double Now() {
   return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
-// Remembers the last message box instead of printing it.
-class CaptureSink : public MessageSink {
-public:
-  void Show(void *, const char *text, const char *caption, MsgIcon) override {
-    sText = text;
-    sCaption = caption;
-  }
-  std::string sText;
-  std::string sCaption;
-};
-
 bool ParseInt(const char *psz, int32_t nMin, int32_t nMax, int32_t *pn) {
   char *pEnd = nullptr;
   errno = 0;
@@ -159,7 +148,7 @@ bool LoadSong(const std::string &sPath) {
     std::fprintf(stderr, "torqa-cli: %s: is a directory\n", sPath.c_str());
     return false;
   }
-  CaptureSink sink;
+  CaptureMessageSink sink;
   MessageSink *pPrevious = SetMessageSink(&sink);
   int32_t bLoaded = LoadSmf(sPath.c_str());
   SetMessageSink(pPrevious);
@@ -241,7 +230,7 @@ void OnChildProgress(void *pUser, const RecordProgress &progress) {
 
 [[noreturn]] void RunChild(const Song &song, int32_t nRate, int nFd) {
   JobReport final{0, 0, 0, 0, 0, 1, kRecordNoSong, 0, 0};
-  CaptureSink sink; // the parent prints the outcome
+  CaptureMessageSink sink; // the parent prints the outcome
   SetMessageSink(&sink);
   if (LoadSmf(song.sPath.c_str())) {
     ChildContext ctx{nFd, Now(), Now(), 0};

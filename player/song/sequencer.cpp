@@ -348,6 +348,19 @@ int32_t ActiveTrackCount() {
   return nActive;
 }
 
+int64_t WalkToSongEnd(int64_t nLimit) {
+  int64_t nSamples = 0;
+  if (ActiveTrackCount() == 0)
+    return 0;
+  while (nSamples < nLimit) {
+    const int32_t bTick = SequencerClock();
+    ++nSamples;
+    if (bTick && ActiveTrackCount() == 0) // tracks end only on a tick
+      break;
+  }
+  return nSamples;
+}
+
 void SeekToMeasure(int32_t nMeasureTo) {
   if (nTickStep <= 0)
     return;

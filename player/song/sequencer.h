@@ -48,6 +48,9 @@ void SeekToMeasure(int32_t nMeasureTo);
 int32_t SequencerClock();
 // Number of tracks still active (0 once the song is over).
 int32_t ActiveTrackCount();
+// Runs the tick clock without rendering until every track has ended or nLimit
+// samples have passed; returns the samples walked (the song's length).
+int64_t WalkToSongEnd(int64_t nLimit);
 
 // Low-level readers on track t, bounded by the image.
 int32_t ReadTrackByte(int32_t t);

@@ -313,6 +313,30 @@ TEST_F(SequencerTest, SeekStopsWhenTheSongIsOver) {
   EXPECT_EQ(ActiveTrackCount(), 0);
 }
 
+// The length walk ends on the sample whose tick ends the last track: the same
+// count as checking every sample, and the clock left where that walk leaves it.
+TEST_F(SequencerTest, WalkToSongEndStopsOnTheLastTracksEnd) {
+  smfw::File file(1, 96);
+  file.AddTrack().Tempo(0, 400000).EndOfTrack(200);
+  file.AddTrack().NoteOn(0, 0, 60, 100).NoteOff(300, 0, 60).EndOfTrack(7);
+  ASSERT_EQ(StartSong(file.Build()), 1);
+  int64_t nExpected = 0;
+  while (ActiveTrackCount() > 0) {
+    SequencerClock();
+    ++nExpected;
+  }
+  const int32_t nEndTick = nSongTick;
+
+  ASSERT_EQ(StartSong(file.Build()), 1);
+  EXPECT_EQ(WalkToSongEnd(INT64_MAX), nExpected);
+  EXPECT_EQ(nSongTick, nEndTick);
+  EXPECT_EQ(nSongTick, 307);
+
+  ASSERT_EQ(StartSong(file.Build()), 1);
+  EXPECT_EQ(WalkToSongEnd(1000), 1000); // the limit holds
+  EXPECT_EQ(WalkToSongEnd(10), 10);     // and goes on from where it stopped
+}
+
 TEST_F(SequencerTest, TimeSignaturesSetTheMeasure) {
   smfw::File file(0, 480);
   file.AddTrack()

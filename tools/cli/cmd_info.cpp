@@ -194,11 +194,7 @@ int CmdInfo(int argc, char **argv) {
   PrepareSong();
   SetTempoBpm(nTempoBpm);
   ResetTimeSignature();
-  int64_t nSamples = 0;
-  while (ActiveTrackCount() > 0 && nSamples < kWalkLimitSamples) {
-    SequencerClock();
-    ++nSamples;
-  }
+  const int64_t nSamples = WalkToSongEnd(kWalkLimitSamples);
   const int32_t bEnded = ActiveTrackCount() == 0;
   UnlockSong();
   pfnSequencerObserver = nullptr;

@@ -177,12 +177,8 @@ double WalkSongSeconds(int32_t nRate) {
   PrepareSong();
   SetTempoBpm(nTempoBpm);
   ResetTimeSignature();
-  int64_t nSamples = 0;
   const int64_t nLimit = int64_t{nRate} * kTailSeconds;
-  while (ActiveTrackCount() > 0 && nSamples < nLimit) {
-    SequencerClock();
-    ++nSamples;
-  }
+  const int64_t nSamples = WalkToSongEnd(nLimit);
   UnlockSong();
   bSuppressNoteOn = 0;
   nPCMRate = nSavedRate;

@@ -321,6 +321,183 @@ inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
   return nOut;
 }
 
+// One voice over nCount samples from now, the same steps as RenderVoice
+// sample after sample, with the voice's running fields kept in registers:
+// the look-ahead renders voice by voice. Stops after the sample in which the
+// voice ends. anSine[i] is the vibrato sine of sample i.
+// Samples of a voice that raise no event: no envelope tick, no step past
+// nEnd, no vibrato. Position and fraction advance by the step's whole and
+// fractional parts, the same sums RenderVoice forms with its division.
+template <bool kInterp, bool kFiveStage, bool kUnitGain> struct Stretch {
+  const uint8_t *pData;
+  int32_t nLimit;
+  int32_t nEnd;
+  int32_t nLoopFrom; // where an interpolation partner past nEnd is taken
+  int32_t nAmp;
+  int32_t nStepWhole;
+  int32_t nStepFrac;
+  int64_t nGain;
+
+  void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+    for (int32_t i = 0; i < nCount; ++i) {
+      int32_t x;
+      if (kInterp) {
+        int32_t q = p + 2; // p <= nEnd: no wrap
+        if (q > nEnd)
+          q = kFiveStage ? Wrap32(static_cast<int64_t>(p) + 2 - nLoopFrom) : nLoopFrom;
+        const int32_t s0 = Fetch(pData, p, nLimit);
+        const int32_t s1 = Fetch(pData, q, nLimit);
+        x = s0 + (s1 - s0) * f / kStepUnit;
+      } else {
+        x = Fetch(pData, p, nLimit);
+      }
+      const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
+      int64_t nAdd = nOut;
+      if (!kUnitGain)
+        nAdd = static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
+               kVoiceScale;
+      pnSum[i] =
+          static_cast<int32_t>(static_cast<uint32_t>(pnSum[i]) + static_cast<uint32_t>(nAdd));
+      f += nStepFrac;
+      p += 2 * nStepWhole;
+      if (f >= kStepUnit) {
+        f -= kStepUnit;
+        p += 2;
+      }
+    }
+  }
+};
+
+// Samples from now on that raise no event, at most nMax: 0 when the next one
+// does (or the voice is in a state the shortcut does not cover).
+int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
+                     int32_t nEnd, int32_t nRateNow, int32_t nMax) {
+  if (f < 0 || f >= kStepUnit || p > nEnd || nTimer >= nRateNow)
+    return 0;
+  // The envelope falls due in the first sample whose clock sum reaches nRate.
+  const int64_t nToTick = (static_cast<int64_t>(nRateNow) - nTimer + nClock - 1) / nClock;
+  // The step passes nEnd in the first sample whose whole steps exceed
+  // (nEnd - p) / 2.
+  const int64_t nWholeLeft = (static_cast<int64_t>(nEnd) - p) / 2 + 1;
+  const int64_t nToEnd = (nWholeLeft * kStepUnit - f + nStep - 1) / nStep;
+  int64_t n = nMax;
+  if (nToTick - 1 < n)
+    n = nToTick - 1;
+  if (nToEnd - 1 < n)
+    n = nToEnd - 1;
+  return static_cast<int32_t>(n);
+}
+
+template <bool kInterp, bool kFiveStage>
+VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t nRateNow,
+                   int64_t nGain, int32_t *pnSum) {
+  const Instrument &rInst = aInstrument[rVoice.nInstrument];
+  const uint8_t *pData = rInst.pData;
+  const int32_t nStep = rVoice.nStep;
+  const int32_t nDataSize = rInst.nDataSize;
+  if (pData == nullptr || nStep == 0 || nDataSize <= 0) {
+    // As RenderVoice: ends without a recount, its one sample is 0.
+    rVoice.nStage = kStageEnded;
+    rVoice.bActive = 0;
+    return {1, false};
+  }
+  const int32_t nEnd = rInst.nEnd;
+  const int32_t nLimit = nDataSize + kBlockSlack - 2;
+  const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
+  const int32_t nClock = rVoice.nEnvClock;
+  const bool bUnitGain = nGain == kVoiceScale;
+  int32_t p = rVoice.nPos;
+  int32_t f = rVoice.nFrac;
+  int32_t nAmp = rVoice.nAmp;
+  int32_t nTimer = rVoice.nEnvTimer;
+  bool bActive = true;
+  int32_t i = 0;
+  // Vibrato changes the step sample by sample; without it, the quiet
+  // stretches between events run in the short loop of Stretch.
+  const bool bQuiet = nModulation == 0 && nStep > 0 && nClock > 0;
+  const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
+  while (bActive && i < nCount) {
+    if (bQuiet) {
+      const int32_t n = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i);
+      if (n > 0) {
+        const int32_t nWhole = nStep / kStepUnit;
+        const int32_t nPart = nStep - kStepUnit * nWhole;
+        if (bUnitGain)
+          Stretch<kInterp, kFiveStage, true>{pData, nLimit, nEnd,  nLoopFrom,
+                                             nAmp,  nWhole, nPart, nGain}
+              .Run(p, f, pnSum + i, n);
+        else
+          Stretch<kInterp, kFiveStage, false>{pData, nLimit, nEnd,  nLoopFrom,
+                                              nAmp,  nWhole, nPart, nGain}
+              .Run(p, f, pnSum + i, n);
+        nTimer += static_cast<int32_t>(static_cast<int64_t>(n) * nClock); // stays below nRate
+        i += n;
+        continue;
+      }
+    }
+    int32_t nInc = nStep;
+    if (nModulation != 0)
+      nInc = nStep + Wrap32(static_cast<int64_t>(nStep) * anSine[i] * nModulation / kVibratoScale);
+    const int32_t p0 = p;
+    const int32_t f0 = f;
+    const int32_t nFrac = f0 + nInc;
+    if (nFrac >= kStepUnit) {
+      const int32_t nWhole =
+          static_cast<int32_t>(static_cast<uint32_t>(nFrac) / uint32_t{kStepUnit});
+      p = Wrap32(p0 + 2 * static_cast<int64_t>(nWhole));
+      f = nFrac - kStepUnit * nWhole;
+      if (p > nEnd) {
+        rVoice.nPos = p;
+        rVoice.nFrac = f;
+        PastEnd<kFiveStage>(rVoice, rInst);
+        p = rVoice.nPos;
+        bActive = rVoice.bActive;
+      }
+    } else {
+      f = nFrac;
+    }
+
+    int32_t x;
+    if (kInterp) {
+      int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
+      if (q > nEnd)
+        q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength)
+                       : rInst.nLoopStart;
+      const int32_t s0 = Fetch(pData, p0, nLimit);
+      const int32_t s1 = Fetch(pData, q, nLimit);
+      x = s0 + (s1 - s0) * f0 / kStepUnit;
+    } else {
+      x = Fetch(pData, p0, nLimit);
+    }
+    const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
+
+    nTimer += nClock;
+    if (nTimer >= nRateNow) {
+      rVoice.nPos = p;
+      rVoice.nFrac = f;
+      rVoice.nEnvTimer = nTimer;
+      RunEnvelope<kFiveStage>(rVoice, rInst, nRateNow);
+      p = rVoice.nPos;
+      f = rVoice.nFrac;
+      nTimer = rVoice.nEnvTimer;
+      nAmp = rVoice.nAmp;
+      bActive = rVoice.bActive;
+    }
+
+    // Make's weighting, as in MixVoices.
+    int64_t nAdd = nOut;
+    if (!bUnitGain)
+      nAdd = static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
+             kVoiceScale;
+    pnSum[i] = static_cast<int32_t>(static_cast<uint32_t>(pnSum[i]) + static_cast<uint32_t>(nAdd));
+    ++i;
+  }
+  rVoice.nPos = p;
+  rVoice.nFrac = f;
+  rVoice.nEnvTimer = nTimer;
+  return {i, true};
+}
+
 } // namespace
 
 int32_t RenderSimple(int32_t nVoice) {
@@ -370,6 +547,25 @@ void MixVoices() {
     *rVoice.pnSum = Wrap32(*rVoice.pnSum + nAdd);
     *rVoice.pnVoiceCount += 1;
   }
+}
+
+} // namespace vokra
+
+namespace vokra {
+
+VoiceRun RenderVoiceRun(int32_t nVoice, int32_t nCount, const int32_t *anSine, int32_t *pnSum) {
+  Voice &rVoice = aVoice[nVoice];
+  const int32_t nRateNow = nRate;
+  const int64_t nGain = static_cast<int64_t>(rVoice.nInstGain) * nFinalGain;
+  const PfnRender pfnRender = rVoice.pfnRender;
+  if (pfnRender == RenderSimpleInterp)
+    return RenderRun<true, false>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
+  if (pfnRender == RenderFiveStage)
+    return RenderRun<false, true>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
+  if (pfnRender == RenderFiveStageInterp)
+    return RenderRun<true, true>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
+  // Note-on picks one of the four; the simple one is the rest.
+  return RenderRun<false, false>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
 }
 
 } // namespace vokra

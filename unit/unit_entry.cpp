@@ -17,7 +17,6 @@ constexpr int32_t kUnitType = 0x20000;
 constexpr int32_t kUnitVersion = 111;
 constexpr int32_t kDefaultRate = 44100;
 constexpr int32_t kLfoRateDivisor = 2560; // vibrato phase steps every nRate / 2560 + 1 samples
-constexpr int32_t kPanScale = 24576;      // 0x6000: channel gain 124 x pan 63, roughly
 
 int32_t Wrap32(int64_t n) {
   return static_cast<int32_t>(static_cast<uint32_t>(n));
@@ -68,23 +67,30 @@ int32_t SetRate(int32_t nNewRate) {
   return nNewRate;
 }
 
-void Make(int32_t *pAcc) {
+void StepLfo() {
   if (--nLfoCount < 0) {
     nLfoPhase = (nLfoPhase + 1) & 511;
     nLfoCount = nRate / kLfoRateDivisor;
   }
+}
 
+void MixChannel(int32_t *pAcc, int32_t nChannel, int32_t nSum, int32_t nVoices) {
+  const UnitChannel &rChannel = aUnitChannel[nChannel];
+  const int64_t nMix = static_cast<int64_t>(nSum) * rChannel.nGain;
+  pAcc[kAccLeft + nChannel] = Wrap32(pAcc[kAccLeft + nChannel] + nMix * rChannel.nPanL / kPanScale);
+  pAcc[kAccRight + nChannel] =
+      Wrap32(pAcc[kAccRight + nChannel] + nMix * rChannel.nPanR / kPanScale);
+  pAcc[kAccVoices + nChannel] = Wrap32(static_cast<int64_t>(pAcc[kAccVoices + nChannel]) + nVoices);
+}
+
+void Make(int32_t *pAcc) {
+  StepLfo();
   MixVoices();
-
   for (int32_t ch = 0; ch < kChannelCount; ++ch) {
     UnitChannel &rChannel = aUnitChannel[ch];
     if (rChannel.nSum == 0 && rChannel.nVoiceCount == 0)
       continue; // adds 0 everywhere
-    const int64_t nMix = static_cast<int64_t>(rChannel.nSum) * rChannel.nGain;
-    pAcc[kAccLeft + ch] = Wrap32(pAcc[kAccLeft + ch] + nMix * rChannel.nPanL / kPanScale);
-    pAcc[kAccRight + ch] = Wrap32(pAcc[kAccRight + ch] + nMix * rChannel.nPanR / kPanScale);
-    pAcc[kAccVoices + ch] =
-        Wrap32(static_cast<int64_t>(pAcc[kAccVoices + ch]) + rChannel.nVoiceCount);
+    MixChannel(pAcc, ch, rChannel.nSum, rChannel.nVoiceCount);
     rChannel.nSum = 0;
     rChannel.nVoiceCount = 0;
   }

@@ -6,6 +6,8 @@
 
 namespace vokra {
 
+constexpr int32_t kPanScale = 24576; // 0x6000: channel gain 124 x pan 63, roughly
+
 int32_t GetType();
 // Copies "VOKRA SOUND GENERATOR" and its NUL when pszName is not null;
 // returns the name's length without the NUL.
@@ -19,5 +21,9 @@ void InitUNIT(void *hwnd, const char *pszDir);
 int32_t SetRate(int32_t nNewRate);
 // Adds one output sample of every active voice to the 48 accumulators.
 void Make(int32_t *pAcc);
+// Make's two steps around the voices: the vibrato phase of the coming
+// sample, and one channel's voice sum and count into the accumulators.
+void StepLfo();
+void MixChannel(int32_t *pAcc, int32_t nChannel, int32_t nSum, int32_t nVoices);
 
 } // namespace vokra

@@ -74,6 +74,19 @@ int32_t RenderFiveStageInterp(int32_t nVoice);
 // its weighted sample and a count to its channel's collectors.
 void MixVoices();
 
+// Result of RenderVoiceRun: the samples the voice sounded in (it ended in the
+// last one when it is no longer active), and whether its end recounted
+// nVoiceTop as EndVoice does (false only for a voice without data).
+struct VoiceRun {
+  int32_t nSamples;
+  bool bRecounted;
+};
+// Renders active voice nVoice for up to nCount samples, sample i with
+// vibrato sine anSine[i], adding its weighted samples to pnSum[i] as
+// MixVoices adds them to the channel's nSum; stops after the sample in which
+// the voice ends.
+VoiceRun RenderVoiceRun(int32_t nVoice, int32_t nCount, const int32_t *anSine, int32_t *pnSum);
+
 // Stage from which a voice of type nType is releasing: 4 five-stage, else 3.
 inline int32_t ReleaseStage(int32_t nType) {
   return nType == 3 ? 4 : 3;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "player/render/audio_math.h"
+
 // 3D engine (per-channel lines and taps live in ChannelState).
 extern int32_t n3DSpan;      // depth in samples, from n3DLength and nPCMRate
 extern int32_t n3DTapUnit;   // n3DSpan / 6, the longest tap
@@ -44,6 +46,65 @@ extern int32_t nChorusInR;
 extern int32_t anChorusDelay[kChorusTableSize]; // read-behind distance in bytes per phase
 extern int32_t nChorusPhase;                    // modulation phase 0..511
 extern int32_t nChorusCount;                    // samples until the phase steps
+
+// The per-sample steps on explicit state, inline: the procedures below run them
+// on the globals, the render loop on copies it keeps in registers for a block.
+// A frame is two 16-bit little-endian values, sign-extended when read and
+// stored as their low 16 bits (no saturation) when written.
+inline void ReadLineFrame(const uint8_t *pLine, int32_t nPos, int32_t &nL, int32_t &nR) {
+  const uint8_t *p = pLine + nPos;
+  nL = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+  nR = static_cast<int16_t>(static_cast<uint16_t>(p[2] | (p[3] << 8)));
+}
+
+inline void WriteLineFrame(uint8_t *pLine, int32_t nPos, int32_t nL, int32_t nR) {
+  uint8_t *p = pLine + nPos;
+  p[0] = static_cast<uint8_t>(nL);
+  p[1] = static_cast<uint8_t>(static_cast<uint32_t>(nL) >> 8);
+  p[2] = static_cast<uint8_t>(nR);
+  p[3] = static_cast<uint8_t>(static_cast<uint32_t>(nR) >> 8);
+}
+
+constexpr int32_t kReverbPosMask = 0x7ffc; // frame-aligned offsets in the reverb line
+constexpr int32_t kChorusPosMask = 0x3ffc; // frame-aligned offsets in the chorus line
+constexpr int32_t kChorusStepDiv = 400;    // the phase steps every nPCMRate / 400 + 1 samples
+
+inline void ChorusLfoStep(int32_t &nPhase, int32_t &nCount, int32_t nReload) {
+  nCount -= 1;
+  if (nCount < 0) {
+    nPhase = (nPhase + 1) & (kChorusTableSize - 1);
+    nCount = nReload;
+  }
+}
+
+// Adds the line's output to the mix, feeds it back into the input, writes the
+// input at nWritePos, clears the frame read and moves both positions on.
+inline void ReverbStep(uint8_t *pLine, int32_t &nReadPos, int32_t &nWritePos, int32_t nDelay,
+                       int32_t &nInL, int32_t &nInR, int32_t &nMixL, int32_t &nMixR) {
+  int32_t nDL, nDR;
+  ReadLineFrame(pLine, nReadPos, nDL, nDR);
+  nMixL = WrapAdd(nMixL, nDL * 4);
+  nMixR = WrapAdd(nMixR, nDR * 4);
+  // Feedback -4.1 dB per repeat.
+  nInL = WrapAdd(nInL, nDL * 80 / 128);
+  nInR = WrapAdd(nInR, nDR * 80 / 128);
+  WriteLineFrame(pLine, nWritePos, nInL, nInR);
+  WriteLineFrame(pLine, nReadPos, 0, 0);
+  nReadPos = (nReadPos + 4) & kReverbPosMask;
+  nWritePos = (nReadPos + nDelay) & kReverbPosMask;
+}
+
+// Adds the swept tap to the mix, writes the input and moves both positions on.
+inline void ChorusStep(uint8_t *pLine, int32_t &nReadPos, int32_t &nWritePos, int32_t nDelay,
+                       int32_t nInL, int32_t nInR, int32_t &nMixL, int32_t &nMixR) {
+  int32_t nDL, nDR;
+  ReadLineFrame(pLine, nReadPos, nDL, nDR);
+  nMixL = WrapAdd(nMixL, nDL * 2);
+  nMixR = WrapAdd(nMixR, nDR * 2);
+  WriteLineFrame(pLine, nWritePos, nInL, nInR);
+  nWritePos = (nWritePos + 4) & kChorusPosMask;
+  nReadPos = (nWritePos - nDelay) & kChorusPosMask;
+}
 
 void AllocReverbLine();
 void FreeReverbLine();

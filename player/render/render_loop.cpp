@@ -1,6 +1,7 @@
 // The block renderers: per output sample the sequencer clock, the units, the
 // 3D stage, the channel mix with its sends, reverb, chorus, gains, band filter
 // and saturation; per block the end-of-song countdown, meters and load figure.
+#include <bit>
 #include <chrono>
 #include <cstring>
 
@@ -84,8 +85,52 @@ inline void StoreFrame(uint8_t *p, int32_t nL, int32_t nR) {
   p[3] = static_cast<uint8_t>(static_cast<uint32_t>(nR) >> 8);
 }
 
+// The 3D engine of a block, called directly rather than through the pointer.
+enum class Engine3D { Light, Medium, Heavy, Other };
+
+Engine3D Engine3DOf(Pfn3DEngine pfn) {
+  if (pfn == Engine3DLight) {
+    return Engine3D::Light;
+  }
+  if (pfn == Engine3DMedium) {
+    return Engine3D::Medium;
+  }
+  return pfn == Engine3DHeavy ? Engine3D::Heavy : Engine3D::Other;
+}
+
+// Copies of the channel fields the mix reads per sample. Only a tick's events
+// change them inside a block, so they are taken again after every tick.
+struct ChannelSends {
+  int32_t anReverb[16]; // nReverbSendSq
+  int32_t anChorus[16]; // nChorusSend
+  uint32_t nMuted;      // bit ch set: bMute
+};
+
+void LoadChannelSends(ChannelSends &s) {
+  s.nMuted = 0;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    const ChannelState &c = aChannels[ch];
+    s.anReverb[ch] = c.nReverbSendSq;
+    s.anChorus[ch] = c.nChorusSend;
+    s.nMuted |= static_cast<uint32_t>(c.bMute != 0) << ch;
+  }
+}
+
+// Bit ch set when channel ch has a non-zero left or right sum: most channels
+// are silent most of the time, and a silent channel adds 0 to the mix and the
+// sends and raises no peak.
+inline uint32_t SoundingChannels(const int32_t *pAcc) {
+  uint32_t nMask = 0;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    nMask |= static_cast<uint32_t>((pAcc[kAccLeft + ch] | pAcc[kAccRight + ch]) != 0) << ch;
+  }
+  return nMask;
+}
+
 // Renders nFrames frames into pOut. One body for the three renderers; the mode
-// decides, at compile time, which steps run.
+// decides, at compile time, which steps run. Everything that stays put during
+// a block is read once; the effect positions and sums live in locals and go
+// back to their globals at the end.
 template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &meters) {
   // Cache the switches: the user interface changes them only between blocks.
   const bool bReverb = M != Mode::Test && bUseEff1;
@@ -95,115 +140,193 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   const bool bFilter = M != Mode::Test && bLPF && nPCMRate <= kFilterRate && nPCMRate > 0;
   const bool bMono = M == Mode::Play && bMonoMix;
   const Pfn3DEngine pfnEngine = pfn3DEngine;
+  const Engine3D eEngine = Engine3DOf(pfnEngine);
   const int32_t nRate = nPCMRate;
   const int32_t nGain = nMasterGain;
   const int32_t nVolume = nOutVolume;
+  // The filter's rate ratio when the rate divides 44100: then x * rate / 44100
+  // is x / ratio and y * 44100 / rate is y * ratio, both exact.
+  const int32_t nFilterRatio = nRate > 0 && kFilterRate % nRate == 0 ? kFilterRate / nRate : 0;
+
+  // The units bound for this block (the panel binds and toggles between blocks).
+  PfnMake apfnMake[kUnitSlots];
+  int32_t nMakes = 0;
+  for (const UnitSlot &s : aUnitSlots) {
+    if (s.bActive && s.pfnMake) {
+      apfnMake[nMakes++] = s.pfnMake;
+    }
+  }
+
+  ChannelSends sends;
+  LoadChannelSends(sends);
+  int32_t anPeakL[16];
+  int32_t anPeakR[16];
+  if constexpr (M != Mode::Record) {
+    for (int32_t ch = 0; ch < 16; ++ch) {
+      anPeakL[ch] = aChannels[ch].nPeakL;
+      anPeakR[ch] = aChannels[ch].nPeakR;
+    }
+  }
+
+  uint8_t *const pRevLine = pReverbLine;
+  const int32_t nRevDelay = nReverbDelay;
+  int32_t nRevRead = nReverbReadPos;
+  int32_t nRevWrite = nReverbWritePos;
+  int32_t nRevInL = nReverbInL;
+  int32_t nRevInR = nReverbInR;
+  uint8_t *const pChoLine = pChorusLine;
+  int32_t nChoRead = nChorusReadPos;
+  int32_t nChoWrite = nChorusWritePos;
+  int32_t nChoInL = nChorusInL;
+  int32_t nChoInR = nChorusInR;
+  int32_t nLfoPhase = nChorusPhase;
+  int32_t nLfoCount = nChorusCount;
+  const int32_t nLfoReload = nRate / kChorusStepDiv;
+  int32_t nFiltL = nLpfL;
+  int32_t nFiltR = nLpfR;
+  int32_t *const pAcc = anChannelAcc;
 
   for (int32_t f = 0; f < nFrames; ++f) {
     if (bLfo) {
-      StepChorusLfo();
+      ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
     }
     if constexpr (M != Mode::Test) {
-      SequencerClock(); // dispatches at most one tick's events before the units render
-    }
-    for (const UnitSlot &s : aUnitSlots) {
-      if (s.bActive && s.pfnMake) {
-        s.pfnMake(anChannelAcc);
+      // Dispatches at most one tick's events before the units render.
+      if (SequencerClock()) {
+        LoadChannelSends(sends);
       }
+    }
+    for (int32_t u = 0; u < nMakes; ++u) {
+      apfnMake[u](pAcc);
     }
     if (b3D) {
-      pfnEngine();
+      switch (eEngine) {
+      case Engine3D::Light:
+        Engine3DLight();
+        break;
+      case Engine3D::Medium:
+        Engine3DMedium();
+        break;
+      case Engine3D::Heavy:
+        Engine3DHeavy();
+        break;
+      case Engine3D::Other:
+        pfnEngine();
+        break;
+      }
     }
     if (bReverb) {
-      ReverbLoad();
+      ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
     }
     if (bChorus) {
-      ChorusClear();
+      nChoInL = 0;
+      nChoInR = 0;
+    }
+    if (f == nFrames - 1) {
+      for (int32_t ch = 0; ch < 16; ++ch) {
+        aChannels[ch].nLevelOut = pAcc[kAccVoices + ch];
+      }
     }
 
-    int32_t nMixL = 0;
-    int32_t nMixR = 0;
-    for (int32_t ch = 0; ch < 16; ++ch) {
-      ChannelState &c = aChannels[ch];
-      c.nLevelOut = anChannelAcc[kAccVoices + ch];
-      anChannelAcc[kAccVoices + ch] = 0;
-      int32_t nL = anChannelAcc[kAccLeft + ch];
-      int32_t nR = anChannelAcc[kAccRight + ch];
-      // A silent channel adds 0 to the mix and the sends and raises no peak:
-      // most channels are silent most of the time.
-      if (nL == 0 && nR == 0) {
-        continue;
-      }
-      if (c.bMute) {
-        if constexpr (M == Mode::Record) {
-          nL = 0;
-          nR = 0;
-        } else {
+    uint32_t nMixL = 0; // sums wrap: unsigned
+    uint32_t nMixR = 0;
+    uint32_t nSounding = SoundingChannels(pAcc);
+    if constexpr (M == Mode::Record) {
+      nSounding &= ~sends.nMuted; // a muted channel is not recorded
+    }
+    while (nSounding != 0) {
+      const int32_t ch = std::countr_zero(nSounding);
+      nSounding &= nSounding - 1;
+      int32_t nL = pAcc[kAccLeft + ch];
+      int32_t nR = pAcc[kAccRight + ch];
+      if constexpr (M != Mode::Record) {
+        if (sends.nMuted & (1u << ch)) {
           nL /= kMuteDiv;
           nR /= kMuteDiv;
         }
       }
-      nMixL = WrapAdd(nMixL, nL);
-      nMixR = WrapAdd(nMixR, nR);
-      anChannelAcc[kAccLeft + ch] = 0;
-      anChannelAcc[kAccRight + ch] = 0;
+      nMixL += static_cast<uint32_t>(nL);
+      nMixR += static_cast<uint32_t>(nR);
       if (bReverb) {
-        nReverbInL = WrapAdd(nReverbInL, MulDiv(nL, c.nReverbSendSq, kReverbSendDiv));
-        nReverbInR = WrapAdd(nReverbInR, MulDiv(nR, c.nReverbSendSq, kReverbSendDiv));
+        const int32_t nSend = sends.anReverb[ch];
+        if (nSend != 0) {
+          nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
+          nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
+        }
       }
       if (bChorus) {
-        nChorusInL = WrapAdd(nChorusInL, MulDiv(nL, c.nChorusSend, kChorusSendDiv));
-        nChorusInR = WrapAdd(nChorusInR, MulDiv(nR, c.nChorusSend, kChorusSendDiv));
+        const int32_t nSend = sends.anChorus[ch];
+        if (nSend != 0) {
+          nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
+          nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
+        }
       }
       if constexpr (M != Mode::Record) {
         // Peaks in 1/1024 units, 1/256 in the sound test.
         const int32_t nScale = M == Mode::Play ? 1024 : 256;
         const int32_t nPL = Abs32(nL / nScale);
         const int32_t nPR = Abs32(nR / nScale);
-        if (nPL > c.nPeakL) {
-          c.nPeakL = nPL;
+        if (nPL > anPeakL[ch]) {
+          anPeakL[ch] = nPL;
         }
-        if (nPR > c.nPeakR) {
-          c.nPeakR = nPR;
+        if (nPR > anPeakR[ch]) {
+          anPeakR[ch] = nPR;
         }
       }
     }
+    std::memset(pAcc, 0, sizeof anChannelAcc);
 
+    int32_t nOutL = static_cast<int32_t>(nMixL);
+    int32_t nOutR = static_cast<int32_t>(nMixR);
     if (bReverb) {
-      ReverbApply(nMixL, nMixR);
+      ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
     }
     if (bChorus) {
-      ChorusApply(nMixL, nMixR);
+      ChorusStep(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nChoInL, nChoInR, nOutL,
+                 nOutR);
     }
-    nMixL = MulDiv(nMixL, nGain, kMasterGainDiv);
-    nMixR = MulDiv(nMixR, nGain, kMasterGainDiv);
+    nOutL = MulDiv(nOutL, nGain, kMasterGainDiv);
+    nOutR = MulDiv(nOutR, nGain, kMasterGainDiv);
     if constexpr (M != Mode::Record) {
-      nMixL = MulDiv(nMixL, nVolume, kOutVolumeDiv);
-      nMixR = MulDiv(nMixR, nVolume, kOutVolumeDiv);
+      nOutL = MulDiv(nOutL, nVolume, kOutVolumeDiv);
+      nOutR = MulDiv(nOutR, nVolume, kOutVolumeDiv);
     }
     if (bFilter) {
-      // One-pole low-pass with coefficient rate/44100, its state scaled back up.
-      nLpfL = WrapAdd(nLpfL, Wrap32((static_cast<int64_t>(nMixL) - nLpfL) * nRate / kFilterRate));
-      nLpfR = WrapAdd(nLpfR, Wrap32((static_cast<int64_t>(nMixR) - nLpfR) * nRate / kFilterRate));
-      nMixL = MulDiv(nLpfL, kFilterRate, nRate);
-      nMixR = MulDiv(nLpfR, kFilterRate, nRate);
+      // One-pole low-pass with coefficient rate/44100, its state scaled back up;
+      // at 44100 it passes the input through.
+      if (nFilterRatio == 1) {
+        nFiltL = nOutL;
+        nFiltR = nOutR;
+      } else if (nFilterRatio == 2) {
+        nFiltL = WrapAdd(nFiltL, Wrap32((static_cast<int64_t>(nOutL) - nFiltL) / 2));
+        nFiltR = WrapAdd(nFiltR, Wrap32((static_cast<int64_t>(nOutR) - nFiltR) / 2));
+        nOutL = Wrap32(static_cast<int64_t>(nFiltL) * 2);
+        nOutR = Wrap32(static_cast<int64_t>(nFiltR) * 2);
+      } else {
+        nFiltL =
+            WrapAdd(nFiltL, Wrap32((static_cast<int64_t>(nOutL) - nFiltL) * nRate / kFilterRate));
+        nFiltR =
+            WrapAdd(nFiltR, Wrap32((static_cast<int64_t>(nOutR) - nFiltR) * nRate / kFilterRate));
+        nOutL = MulDiv(nFiltL, kFilterRate, nRate);
+        nOutR = MulDiv(nFiltR, kFilterRate, nRate);
+      }
     }
     if (bMono) {
-      nMixL = static_cast<int32_t>((static_cast<int64_t>(nMixL) + nMixR) / 2);
-      nMixR = nMixL;
+      nOutL = static_cast<int32_t>((static_cast<int64_t>(nOutL) + nOutR) / 2);
+      nOutR = nOutL;
     }
     if constexpr (M == Mode::Play) {
-      nMixL = Saturate16(nMixL, meters.bClipped);
-      nMixR = Saturate16(nMixR, meters.bClipped);
+      nOutL = Saturate16(nOutL, meters.bClipped);
+      nOutR = Saturate16(nOutR, meters.bClipped);
     } else if constexpr (M == Mode::Record) {
       int32_t bIgnored = 0; // recording keeps no clip flag
-      nMixL = Saturate16(nMixL, bIgnored);
-      nMixR = Saturate16(nMixR, bIgnored);
+      nOutL = Saturate16(nOutL, bIgnored);
+      nOutR = Saturate16(nOutR, bIgnored);
     }
     if constexpr (M != Mode::Record) {
       // The sound test meters see the unsaturated values.
-      const int32_t nAL = Abs32(nMixL);
-      const int32_t nAR = Abs32(nMixR);
+      const int32_t nAL = Abs32(nOutL);
+      const int32_t nAR = Abs32(nOutR);
       if (nAL > meters.nOutPeakL) {
         meters.nOutPeakL = nAL;
       }
@@ -211,8 +334,27 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
         meters.nOutPeakR = nAR;
       }
     }
-    StoreFrame(pOut + 4 * f, nMixL, nMixR); // the sound test stores the low 16 bits
+    StoreFrame(pOut + 4 * f, nOutL, nOutR); // the sound test stores the low 16 bits
   }
+
+  if constexpr (M != Mode::Record) {
+    for (int32_t ch = 0; ch < 16; ++ch) {
+      aChannels[ch].nPeakL = anPeakL[ch];
+      aChannels[ch].nPeakR = anPeakR[ch];
+    }
+  }
+  nReverbReadPos = nRevRead;
+  nReverbWritePos = nRevWrite;
+  nReverbInL = nRevInL;
+  nReverbInR = nRevInR;
+  nChorusReadPos = nChoRead;
+  nChorusWritePos = nChoWrite;
+  nChorusInL = nChoInL;
+  nChorusInR = nChoInR;
+  nChorusPhase = nLfoPhase;
+  nChorusCount = nLfoCount;
+  nLpfL = nFiltL;
+  nLpfR = nFiltR;
 }
 
 // Frames of a request, bounded by the buffer (the length is a multiple of 4).

@@ -7,9 +7,6 @@
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 
-constexpr int32_t kReverbPosMask = 0x7ffc; // frame-aligned offsets in the reverb line
-constexpr int32_t kChorusPosMask = 0x3ffc; // frame-aligned offsets in the chorus line
-
 // The lines are static storage: there is no allocation that could fail, and a
 // render that runs before the window's start-up message still finds them.
 alignas(4) static uint8_t abReverbStore[kReverbLineBytes];
@@ -30,22 +27,6 @@ int32_t nChorusInR = 0;
 int32_t anChorusDelay[kChorusTableSize];
 int32_t nChorusPhase = 0;
 int32_t nChorusCount = 0;
-
-// A frame is two 16-bit little-endian values, sign-extended when read and
-// stored as their low 16 bits (no saturation) when written.
-static inline void ReadFrame(const uint8_t *pLine, int32_t nPos, int32_t &nL, int32_t &nR) {
-  const uint8_t *p = pLine + nPos;
-  nL = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-  nR = static_cast<int16_t>(static_cast<uint16_t>(p[2] | (p[3] << 8)));
-}
-
-static inline void WriteFrame(uint8_t *pLine, int32_t nPos, int32_t nL, int32_t nR) {
-  uint8_t *p = pLine + nPos;
-  p[0] = static_cast<uint8_t>(nL);
-  p[1] = static_cast<uint8_t>(static_cast<uint32_t>(nL) >> 8);
-  p[2] = static_cast<uint8_t>(nR);
-  p[3] = static_cast<uint8_t>(static_cast<uint32_t>(nR) >> 8);
-}
 
 void AllocReverbLine() {
   std::memset(pReverbLine, 0, kReverbLineBytes);
@@ -85,28 +66,16 @@ void BuildChorusTable() {
 }
 
 void StepChorusLfo() {
-  nChorusCount -= 1;
-  if (nChorusCount < 0) {
-    nChorusPhase = (nChorusPhase + 1) & (kChorusTableSize - 1);
-    nChorusCount = nPCMRate / 400;
-  }
+  ChorusLfoStep(nChorusPhase, nChorusCount, nPCMRate / kChorusStepDiv);
 }
 
 void ReverbLoad() {
-  ReadFrame(pReverbLine, nReverbWritePos, nReverbInL, nReverbInR);
+  ReadLineFrame(pReverbLine, nReverbWritePos, nReverbInL, nReverbInR);
 }
 
 void ReverbApply(int32_t &nMixL, int32_t &nMixR) {
-  int32_t nDL, nDR;
-  ReadFrame(pReverbLine, nReverbReadPos, nDL, nDR);
-  nMixL = WrapAdd(nMixL, nDL * 4);
-  nMixR = WrapAdd(nMixR, nDR * 4);
-  nReverbInL = WrapAdd(nReverbInL, nDL * 80 / 128); // feedback -4.1 dB per repeat
-  nReverbInR = WrapAdd(nReverbInR, nDR * 80 / 128);
-  WriteFrame(pReverbLine, nReverbWritePos, nReverbInL, nReverbInR);
-  WriteFrame(pReverbLine, nReverbReadPos, 0, 0);
-  nReverbReadPos = (nReverbReadPos + 4) & kReverbPosMask;
-  nReverbWritePos = (nReverbReadPos + nReverbDelay) & kReverbPosMask;
+  ReverbStep(pReverbLine, nReverbReadPos, nReverbWritePos, nReverbDelay, nReverbInL, nReverbInR,
+             nMixL, nMixR);
 }
 
 void ChorusClear() {
@@ -115,11 +84,6 @@ void ChorusClear() {
 }
 
 void ChorusApply(int32_t &nMixL, int32_t &nMixR) {
-  int32_t nDL, nDR;
-  ReadFrame(pChorusLine, nChorusReadPos, nDL, nDR);
-  nMixL = WrapAdd(nMixL, nDL * 2);
-  nMixR = WrapAdd(nMixR, nDR * 2);
-  WriteFrame(pChorusLine, nChorusWritePos, nChorusInL, nChorusInR);
-  nChorusWritePos = (nChorusWritePos + 4) & kChorusPosMask;
-  nChorusReadPos = (nChorusWritePos - anChorusDelay[nChorusPhase]) & kChorusPosMask;
+  ChorusStep(pChorusLine, nChorusReadPos, nChorusWritePos, anChorusDelay[nChorusPhase], nChorusInL,
+             nChorusInR, nMixL, nMixR);
 }

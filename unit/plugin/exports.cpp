@@ -5,6 +5,7 @@
 
 #include "common/unit_interface.h"
 #include "unit/channels.h"
+#include "unit/lookahead.h"
 #include "unit/soundset.h"
 #include "unit/unit_entry.h"
 #include "unit/unit_settings.h"
@@ -50,25 +51,34 @@ VOKRA_EXPORT void Copyright(UnitWindow hwnd) {
   (void)hwnd;
 }
 
+// Make renders ahead; every entry point below that touches the voices,
+// channels or instruments first brings the voices back to the sample the
+// host has reached.
 VOKRA_EXPORT void Make(int32_t *pAcc) {
-  vokra::Make(pAcc);
+  vokra::MakeAhead(pAcc);
 }
 VOKRA_EXPORT int32_t SetRate(int32_t nRate) {
+  vokra::SyncAhead();
   return vokra::SetRate(nRate);
 }
 VOKRA_EXPORT void InitUNIT(UnitWindow hwnd, const char *pszDir) {
+  vokra::SyncAhead();
   vokra::InitUNIT(hwnd, pszDir);
 }
 VOKRA_EXPORT int32_t LoadCFG(void) {
+  vokra::SyncAhead();
   return vokra::LoadCFG();
 }
 VOKRA_EXPORT void RemoveCFG(void) {
+  vokra::SyncAhead();
   vokra::RemoveCFG();
 }
 VOKRA_EXPORT void FreeLockCFG(void) {
+  vokra::SyncAhead();
   vokra::FreeLockCFG();
 }
 VOKRA_EXPORT void MidiIn(const uint8_t *pMsg, int32_t nSource) {
+  vokra::SyncAhead();
   vokra::MidiIn(pMsg, nSource);
 }
 
@@ -77,6 +87,7 @@ VOKRA_EXPORT void MidiIn(const uint8_t *pMsg, int32_t nSource) {
 VOKRA_EXPORT intptr_t SysSig(UnitWindow hwnd, int32_t nCode) {
   (void)hwnd;
   (void)nCode;
+  vokra::SyncAhead(); // the dialogs will change settings and channels
   return 0;
 }
 

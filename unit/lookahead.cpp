@@ -1,0 +1,153 @@
+// The look-ahead behind the exported Make: a block of samples rendered voice
+// by voice, handed out one sample per call, and undone to the sample reached
+// when anything else touches the unit.
+#include <climits>
+#include <cstring>
+
+#include "common/unit_interface.h"
+#include "unit/channels.h"
+#include "unit/lookahead.h"
+#include "unit/unit_entry.h"
+#include "unit/unit_state.h"
+#include "unit/voices.h"
+
+namespace vokra {
+
+namespace {
+
+constexpr int32_t kNotActive = -2;    // anEndSample: voice silent when the block began
+constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the block's end
+
+// The block being handed out. Rows of channels whose bit is clear in
+// nAheadChannels hold stale data and are not read.
+int32_t anAheadSine[kAheadSamples];                      // vibrato sine of each sample
+int32_t anAheadSum[kChannelCount][kAheadSamples];        // a channel's nSum of each sample
+int32_t anAheadVoices[kChannelCount][kAheadSamples + 1]; // its nVoiceCount, as changes
+uint32_t aAheadAcc[kAheadSamples][kAccCount];            // what Make adds, sample by sample
+uint32_t nAheadChannels = 0;                             // bit ch: a voice of ch sounded
+int32_t nAheadLength = 0;                                // samples in the block
+int32_t nAheadNext = 0;                                  // next sample to hand out
+int32_t anEndSample[kVoiceCount];                        // sample in which a voice ended
+
+// The state at the start of the block, to go back to.
+Voice aSavedVoice[kVoiceCount];
+int32_t nSavedTop = 0;
+int32_t nSavedLfoPhase = 0;
+int32_t nSavedLfoCount = 0;
+
+// nVoiceTop as sample-by-sample rendering leaves it. Each ending voice
+// recounts it from the active flags at that moment; voice by voice, the
+// recounts come out of order, so the last one in time order is redone here:
+// at (sample nLastSample, voice nLastVoice), voices that ended before it, or
+// in the same sample at a lower index, are gone; all others still sound.
+void RecountTop(int32_t nTop, int32_t nLastSample, int32_t nLastVoice) {
+  int32_t v = nTop - 1;
+  for (; v >= 0; --v) {
+    const int32_t e = anEndSample[v];
+    if (e == kNotActive)
+      continue;
+    const bool bGone = e != kNoEnd && (e < nLastSample || (e == nLastSample && v <= nLastVoice));
+    if (!bGone)
+      break;
+  }
+  nVoiceTop = v + 1;
+}
+
+// What Make adds for the channels of the block: MixChannel's sums, all
+// wrapping, so that adding them later gives the same accumulators.
+void FillAheadAcc(int32_t nCount) {
+  std::memset(aAheadAcc, 0, sizeof(aAheadAcc[0]) * static_cast<size_t>(nCount));
+  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = __builtin_ctz(nBits);
+    const UnitChannel &rChannel = aUnitChannel[ch];
+    const int64_t nGain = rChannel.nGain;
+    const int64_t nPanL = rChannel.nPanL;
+    const int64_t nPanR = rChannel.nPanR;
+    const int32_t *pnSum = anAheadSum[ch];
+    const int32_t *pnVoices = anAheadVoices[ch];
+    int32_t nVoices = 0;
+    for (int32_t i = 0; i < nCount; ++i) {
+      const int64_t nMix = pnSum[i] * nGain;
+      nVoices += pnVoices[i];
+      aAheadAcc[i][kAccLeft + ch] = static_cast<uint32_t>(nMix * nPanL / kPanScale);
+      aAheadAcc[i][kAccRight + ch] = static_cast<uint32_t>(nMix * nPanR / kPanScale);
+      aAheadAcc[i][kAccVoices + ch] = static_cast<uint32_t>(nVoices);
+    }
+  }
+}
+
+// Renders nCount samples from the current state into the block arrays and
+// moves the state on by as much.
+void RenderAheadSamples(int32_t nCount) {
+  for (int32_t i = 0; i < nCount; ++i) {
+    StepLfo();
+    anAheadSine[i] = anLfoSine[nLfoPhase];
+  }
+  nAheadChannels = 0;
+  const int32_t nTop = nVoiceTop;
+  int32_t nLastSample = -1; // the latest recount, by sample, then voice
+  int32_t nLastVoice = -1;
+  for (int32_t v = 0; v < nTop; ++v) {
+    if (!aVoice[v].bActive) {
+      anEndSample[v] = kNotActive;
+      continue;
+    }
+    const int32_t ch = aVoice[v].nChannel;
+    const uint32_t nBit = uint32_t{1} << ch;
+    if (!(nAheadChannels & nBit)) {
+      nAheadChannels |= nBit;
+      std::memset(anAheadSum[ch], 0, sizeof anAheadSum[ch]);
+      std::memset(anAheadVoices[ch], 0, sizeof anAheadVoices[ch]);
+    }
+    const VoiceRun run = RenderVoiceRun(v, nCount, anAheadSine, anAheadSum[ch]);
+    // Counted in every sample it sounded in: marks now, a running sum below.
+    anAheadVoices[ch][0] += 1;
+    anAheadVoices[ch][run.nSamples] -= 1;
+    anEndSample[v] = kNoEnd;
+    if (!aVoice[v].bActive) {
+      const int32_t e = run.nSamples - 1;
+      anEndSample[v] = e;
+      if (run.bRecounted && (e > nLastSample || (e == nLastSample && v > nLastVoice))) {
+        nLastSample = e;
+        nLastVoice = v;
+      }
+    }
+  }
+  if (nLastVoice >= 0)
+    RecountTop(nTop, nLastSample, nLastVoice);
+  else
+    nVoiceTop = nTop; // no recount happened: the value stays, stale or not
+}
+
+} // namespace
+
+void MakeAhead(int32_t *pAcc) {
+  if (nAheadNext >= nAheadLength) {
+    nSavedTop = nVoiceTop;
+    nSavedLfoPhase = nLfoPhase;
+    nSavedLfoCount = nLfoCount;
+    std::memcpy(aSavedVoice, aVoice, sizeof(Voice) * static_cast<size_t>(nVoiceTop));
+    RenderAheadSamples(kAheadSamples);
+    FillAheadAcc(kAheadSamples);
+    nAheadLength = kAheadSamples;
+    nAheadNext = 0;
+  }
+  const uint32_t *pnAdd = aAheadAcc[nAheadNext++];
+  for (int32_t k = 0; k < kAccCount; ++k)
+    pAcc[k] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[k]) + pnAdd[k]);
+}
+
+void SyncAhead() {
+  if (nAheadNext < nAheadLength) {
+    // Back to the start of the block, then forward to the sample reached.
+    std::memcpy(aVoice, aSavedVoice, sizeof(Voice) * static_cast<size_t>(nSavedTop));
+    nVoiceTop = nSavedTop;
+    nLfoPhase = nSavedLfoPhase;
+    nLfoCount = nSavedLfoCount;
+    RenderAheadSamples(nAheadNext);
+  }
+  nAheadLength = 0;
+  nAheadNext = 0;
+}
+
+} // namespace vokra

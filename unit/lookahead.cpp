@@ -1,6 +1,7 @@
 // The look-ahead behind the exported Make: a block of samples rendered voice
 // by voice, handed out one sample per call, and undone to the sample reached
 // when anything else touches the unit.
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -23,11 +24,24 @@ constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the bloc
 int32_t anAheadSine[kAheadSamples];                      // vibrato sine of each sample
 int32_t anAheadSum[kChannelCount][kAheadSamples];        // a channel's nSum of each sample
 int32_t anAheadVoices[kChannelCount][kAheadSamples + 1]; // its nVoiceCount, as changes
-uint32_t aAheadAcc[kAheadSamples][kAccCount];            // what Make adds, sample by sample
 uint32_t nAheadChannels = 0;                             // bit ch: a voice of ch sounded
 int32_t nAheadLength = 0;                                // samples in the block
 int32_t nAheadNext = 0;                                  // next sample to hand out
 int32_t anEndSample[kVoiceCount];                        // sample in which a voice ended
+
+// A channel of the block, with what MixChannel reads of it: the gain and
+// pan stay put for a block (a message that changes them first undoes the
+// block), and nVoices is the channel's voice count in the sample handed out.
+struct AheadSlot {
+  int64_t nGainPanL; // nGain x nPanL (at most 124 x 63: the product with a sum cannot wrap)
+  int64_t nGainPanR; // nGain x nPanR
+  const int32_t *pnSum;
+  const int32_t *pnVoices;
+  int32_t nChannel;
+  int32_t nVoices;
+};
+AheadSlot aAheadSlot[kChannelCount];
+int32_t nAheadSlots = 0;
 
 // The state at the start of the block, to go back to.
 Voice aSavedVoice[kVoiceCount];
@@ -53,27 +67,17 @@ void RecountTop(int32_t nTop, int32_t nLastSample, int32_t nLastVoice) {
   nVoiceTop = v + 1;
 }
 
-// What Make adds for the channels of the block: MixChannel's sums, all
-// wrapping, so that adding them later gives the same accumulators.
-void FillAheadAcc(int32_t nCount) {
-  std::memset(aAheadAcc, 0, sizeof(aAheadAcc[0]) * static_cast<size_t>(nCount));
-  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
-    const int32_t ch = __builtin_ctz(nBits);
+// The slots of the channels that sounded in the block.
+void FillAheadSlots() {
+  int32_t j = 0;
+  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1, ++j) {
+    const int32_t ch = std::countr_zero(nBits);
     const UnitChannel &rChannel = aUnitChannel[ch];
     const int64_t nGain = rChannel.nGain;
-    const int64_t nPanL = rChannel.nPanL;
-    const int64_t nPanR = rChannel.nPanR;
-    const int32_t *pnSum = anAheadSum[ch];
-    const int32_t *pnVoices = anAheadVoices[ch];
-    int32_t nVoices = 0;
-    for (int32_t i = 0; i < nCount; ++i) {
-      const int64_t nMix = pnSum[i] * nGain;
-      nVoices += pnVoices[i];
-      aAheadAcc[i][kAccLeft + ch] = static_cast<uint32_t>(nMix * nPanL / kPanScale);
-      aAheadAcc[i][kAccRight + ch] = static_cast<uint32_t>(nMix * nPanR / kPanScale);
-      aAheadAcc[i][kAccVoices + ch] = static_cast<uint32_t>(nVoices);
-    }
+    aAheadSlot[j] = {
+        nGain * rChannel.nPanL, nGain * rChannel.nPanR, anAheadSum[ch], anAheadVoices[ch], ch, 0};
   }
+  nAheadSlots = j;
 }
 
 // Renders nCount samples from the current state into the block arrays and
@@ -128,13 +132,28 @@ void MakeAhead(int32_t *pAcc) {
     nSavedLfoCount = nLfoCount;
     std::memcpy(aSavedVoice, aVoice, sizeof(Voice) * static_cast<size_t>(nVoiceTop));
     RenderAheadSamples(kAheadSamples);
-    FillAheadAcc(kAheadSamples);
+    FillAheadSlots();
     nAheadLength = kAheadSamples;
     nAheadNext = 0;
   }
-  const uint32_t *pnAdd = aAheadAcc[nAheadNext++];
-  for (int32_t k = 0; k < kAccCount; ++k)
-    pAcc[k] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[k]) + pnAdd[k]);
+  // MixChannel's sums, all wrapping, for the channels of the block.
+  const int32_t i = nAheadNext++;
+  const int32_t nSlots = nAheadSlots; // pAcc may alias the globals: read once
+  for (int32_t j = 0; j < nSlots; ++j) {
+    AheadSlot &rSlot = aAheadSlot[j];
+    const int32_t ch = rSlot.nChannel;
+    const int64_t nSum = rSlot.pnSum[i];
+    const int32_t nVoices = rSlot.nVoices + rSlot.pnVoices[i];
+    rSlot.nVoices = nVoices;
+    pAcc[kAccLeft + ch] =
+        static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccLeft + ch]) +
+                             static_cast<uint32_t>(nSum * rSlot.nGainPanL / kPanScale));
+    pAcc[kAccRight + ch] =
+        static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccRight + ch]) +
+                             static_cast<uint32_t>(nSum * rSlot.nGainPanR / kPanScale));
+    pAcc[kAccVoices + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccVoices + ch]) +
+                                                 static_cast<uint32_t>(nVoices));
+  }
 }
 
 void SyncAhead() {

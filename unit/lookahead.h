@@ -11,7 +11,7 @@
 
 namespace vokra {
 
-constexpr int32_t kAheadSamples = 64; // block length: short, as messages cut blocks short
+constexpr int32_t kAheadSamples = 128; // block length: short, as messages cut blocks short
 
 // Adds the next output sample of the unit to the 48 accumulators, as Make does.
 void MakeAhead(int32_t *pAcc);

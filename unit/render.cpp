@@ -22,6 +22,8 @@ constexpr int32_t kSimpleReleasePeriod = 20; // ticks between simple release ste
 constexpr int32_t kSimpleTop = 127;          // simple envelope peak level
 constexpr int32_t kRateBase = 96;            // five-stage counts are 96 - rate
 constexpr int32_t kPrefetchAhead = 256;      // bytes: 128 source samples ahead
+constexpr int32_t kPrefetchSpan = 1024;      // bytes of a voice's next block asked for at most
+constexpr int32_t kCacheLine = 64;           // bytes
 constexpr int64_t kVoiceScale = 8128;        // Make: instrument gain 64 x final gain 127
 
 int32_t Wrap32(int64_t n) {
@@ -321,35 +323,61 @@ inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
   return nOut;
 }
 
-// One voice over nCount samples from now, the same steps as RenderVoice
-// sample after sample, with the voice's running fields kept in registers:
-// the look-ahead renders voice by voice. Stops after the sample in which the
-// voice ends. anSine[i] is the vibrato sine of sample i.
-// Samples of a voice that raise no event: no envelope tick, no step past
+// Samples of a voice that raise no event: no envelope step, no step past
 // nEnd, no vibrato. Position and fraction advance by the step's whole and
 // fractional parts, the same sums RenderVoice forms with its division.
-template <bool kInterp, bool kFiveStage, bool kUnitGain> struct Stretch {
+// kChecked: a position may lie outside the data, so reads go through Fetch's
+// bound; otherwise every read is known to be inside.
+template <bool kInterp, bool kFiveStage, bool kUnitGain, bool kChecked> struct Stretch {
   const uint8_t *pData;
   int32_t nLimit;
   int32_t nEnd;
   int32_t nLoopFrom; // where an interpolation partner past nEnd is taken
   int32_t nAmp;
-  int32_t nStepWhole;
-  int32_t nStepFrac;
+  int32_t nStep; // > 0
   int64_t nGain;
 
+  int32_t Read(int32_t nOffset) const {
+    if (kChecked)
+      return Fetch(pData, nOffset, nLimit);
+    int16_t nSample;
+    std::memcpy(&nSample, pData + nOffset, sizeof nSample);
+    return nSample;
+  }
+
+  // Sample i reads at p + 2 x ((f + i x nStep) / 272) with fraction
+  // (f + i x nStep) % 272: the same positions as adding the step's whole and
+  // fractional parts sample by sample, but with no chain from one sample to
+  // the next through the carry, and no branch on it.
   void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
-    for (int32_t i = 0; i < nCount; ++i) {
+    // The phase sum must stay in 32 bits: long stretches of fast steps go in parts.
+    const int32_t nPart =
+        static_cast<int32_t>((UINT32_MAX - kStepUnit) / static_cast<uint32_t>(nStep));
+    while (nCount > 0) {
+      const int32_t n = nCount < nPart ? nCount : nPart;
+      RunPart(p, f, pnSum, n);
+      pnSum += n;
+      nCount -= n;
+    }
+  }
+
+  void RunPart(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+    uint32_t nPhase = static_cast<uint32_t>(f); // 0 <= f < 272
+    const uint32_t nInc = static_cast<uint32_t>(nStep);
+    for (int32_t i = 0; i < nCount; ++i, nPhase += nInc) {
+      const uint32_t nWhole = nPhase / kStepUnit;
+      const int32_t pi = p + static_cast<int32_t>(2 * nWhole); // stays <= nEnd
       int32_t x;
       if (kInterp) {
-        int32_t q = p + 2; // p <= nEnd: no wrap
+        const int32_t fi = static_cast<int32_t>(nPhase - nWhole * kStepUnit);
+        int32_t q = pi + 2;
         if (q > nEnd)
-          q = kFiveStage ? Wrap32(static_cast<int64_t>(p) + 2 - nLoopFrom) : nLoopFrom;
-        const int32_t s0 = Fetch(pData, p, nLimit);
-        const int32_t s1 = Fetch(pData, q, nLimit);
-        x = s0 + (s1 - s0) * f / kStepUnit;
+          q = kFiveStage ? Wrap32(static_cast<int64_t>(pi) + 2 - nLoopFrom) : nLoopFrom;
+        const int32_t s0 = Read(pi);
+        const int32_t s1 = Read(q);
+        x = s0 + (s1 - s0) * fi / kStepUnit;
       } else {
-        x = Fetch(pData, p, nLimit);
+        x = Read(pi);
       }
       const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
       int64_t nAdd = nOut;
@@ -358,34 +386,68 @@ template <bool kInterp, bool kFiveStage, bool kUnitGain> struct Stretch {
                kVoiceScale;
       pnSum[i] =
           static_cast<int32_t>(static_cast<uint32_t>(pnSum[i]) + static_cast<uint32_t>(nAdd));
-      f += nStepFrac;
-      p += 2 * nStepWhole;
-      if (f >= kStepUnit) {
-        f -= kStepUnit;
-        p += 2;
-      }
     }
+    const uint32_t nWhole = nPhase / kStepUnit;
+    p += static_cast<int32_t>(2 * nWhole);
+    f = static_cast<int32_t>(nPhase - nWhole * kStepUnit);
   }
 };
 
-// Samples from now on that raise no event, at most nMax: 0 when the next one
-// does (or the voice is in a state the shortcut does not cover).
-int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
-                     int32_t nEnd, int32_t nRateNow, int32_t nMax) {
-  if (f < 0 || f >= kStepUnit || p > nEnd || nTimer >= nRateNow)
+// Envelope ticks from now on that only count down (the envelope's level and
+// stage stay put): INT32_MAX once the envelope has finished.
+template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice) {
+  if (rVoice.nStage >= (kFiveStage ? 5 : 4))
+    return INT32_MAX;
+  const int32_t nStepDown = kFiveStage ? kFiveStageCountStep : 1;
+  if (rVoice.nEnvCount <= nStepDown)
     return 0;
-  // The envelope falls due in the first sample whose clock sum reaches nRate.
-  const int64_t nToTick = (static_cast<int64_t>(nRateNow) - nTimer + nClock - 1) / nClock;
+  return (rVoice.nEnvCount - 1) / nStepDown;
+}
+
+// Samples from now on that raise no event, at most nMax, when at most
+// nQuietTicks envelope ticks may fall due in them: 0 when the next sample
+// raises one (or the voice is in a state the shortcut does not cover).
+int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
+                     int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
+  if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
+    return 0;
+  int64_t n = nMax;
+  // The first sample that is not quiet is the one whose clock sum reaches
+  // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
+  const int64_t nTickRoom = (static_cast<int64_t>(nQuietTicks) + 1) * nRateNow - nTimer;
+  if (nTickRoom <= n * nClock)
+    n = (nTickRoom + nClock - 1) / nClock - 1;
   // The step passes nEnd in the first sample whose whole steps exceed
   // (nEnd - p) / 2.
-  const int64_t nWholeLeft = (static_cast<int64_t>(nEnd) - p) / 2 + 1;
-  const int64_t nToEnd = (nWholeLeft * kStepUnit - f + nStep - 1) / nStep;
-  int64_t n = nMax;
-  if (nToTick - 1 < n)
-    n = nToTick - 1;
-  if (nToEnd - 1 < n)
-    n = nToEnd - 1;
+  const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
+  if (nEndRoom <= n * nStep)
+    n = (nEndRoom + nStep - 1) / nStep - 1;
   return static_cast<int32_t>(n);
+}
+
+// Runs one stretch of n quiet samples, picking the loop for the gain and for
+// whether the reads need their bound.
+template <bool kInterp, bool kFiveStage, bool kUnitGain>
+void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t nStep, int64_t nGain,
+                int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
+  const int32_t nEnd = rInst.nEnd;
+  const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
+  // Reads fall in p .. nEnd, and, interpolating, on the loop partners of the
+  // last two offsets.
+  bool bInside = p >= 0 && nEnd <= nLimit;
+  if (kInterp && bInside) {
+    const int64_t q0 = kFiveStage ? static_cast<int64_t>(nEnd) + 1 - nLoopFrom : nLoopFrom;
+    const int64_t q1 = kFiveStage ? q0 + 1 : q0;
+    bInside = q0 >= 0 && q1 <= nLimit;
+  }
+  if (bInside)
+    Stretch<kInterp, kFiveStage, kUnitGain, false>{rInst.pData, nLimit, nEnd, nLoopFrom,
+                                                   nAmp,        nStep,  nGain}
+        .Run(p, f, pnSum, n);
+  else
+    Stretch<kInterp, kFiveStage, kUnitGain, true>{rInst.pData, nLimit, nEnd, nLoopFrom,
+                                                  nAmp,        nStep,  nGain}
+        .Run(p, f, pnSum, n);
 }
 
 template <bool kInterp, bool kFiveStage>
@@ -414,23 +476,24 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   int32_t i = 0;
   // Vibrato changes the step sample by sample; without it, the quiet
   // stretches between events run in the short loop of Stretch.
-  const bool bQuiet = nModulation == 0 && nStep > 0 && nClock > 0;
-  const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
+  const bool bQuiet = nModulation == 0 && nStep > 0 && nClock > 0 && nRateNow > 0;
   while (bActive && i < nCount) {
     if (bQuiet) {
-      const int32_t n = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i);
+      const int32_t n = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
+                                     QuietTicks<kFiveStage>(rVoice));
       if (n > 0) {
-        const int32_t nWhole = nStep / kStepUnit;
-        const int32_t nPart = nStep - kStepUnit * nWhole;
         if (bUnitGain)
-          Stretch<kInterp, kFiveStage, true>{pData, nLimit, nEnd,  nLoopFrom,
-                                             nAmp,  nWhole, nPart, nGain}
-              .Run(p, f, pnSum + i, n);
+          RunStretch<kInterp, kFiveStage, true>(rInst, nLimit, nAmp, nStep, nGain, p, f, pnSum + i,
+                                                n);
         else
-          Stretch<kInterp, kFiveStage, false>{pData, nLimit, nEnd,  nLoopFrom,
-                                              nAmp,  nWhole, nPart, nGain}
-              .Run(p, f, pnSum + i, n);
-        nTimer += static_cast<int32_t>(static_cast<int64_t>(n) * nClock); // stays below nRate
+          RunStretch<kInterp, kFiveStage, false>(rInst, nLimit, nAmp, nStep, nGain, p, f, pnSum + i,
+                                                 n);
+        // The ticks that fell due only counted down.
+        const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
+        const int32_t nTicks = static_cast<int32_t>(nClockSum / nRateNow);
+        nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
+        if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
+          rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);
         i += n;
         continue;
       }
@@ -495,6 +558,16 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   rVoice.nPos = p;
   rVoice.nFrac = f;
   rVoice.nEnvTimer = nTimer;
+  // The next block of this voice reads on from p; dozens of other voices run
+  // before it, too far apart for the hardware to follow each stream. Ask for
+  // those lines now. A hint only: it never faults, also past the data.
+  if (bActive && nStep > 0) {
+    const int64_t nBytes = static_cast<int64_t>(nCount) * nStep / kStepUnit * 2 + 2;
+    const int64_t nLast = nBytes < kPrefetchSpan ? nBytes : kPrefetchSpan;
+    const uintptr_t nBase = reinterpret_cast<uintptr_t>(pData) + static_cast<uint32_t>(p);
+    for (int64_t b = 0; b < nLast; b += kCacheLine)
+      __builtin_prefetch(reinterpret_cast<const void *>(nBase + static_cast<uintptr_t>(b)));
+  }
   return {i, true};
 }
 

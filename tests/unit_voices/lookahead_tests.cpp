@@ -1,0 +1,225 @@
+// The look-ahead behind the exported Make against Make sample by sample: the
+// same random performance, played once each way, must give the same
+// accumulators in every sample and leave the unit in the same state.
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "common/unit_interface.h"
+#include "engine_fixture.h"
+#include "unit/lookahead.h"
+
+namespace {
+
+using vokra::aVoice;
+using vokra_test::EngineTest;
+
+// One thing the host does at a sample: a MIDI message, or a rate change.
+struct Event {
+  int32_t nSample;
+  std::vector<uint8_t> abMsg; // MidiIn's message (length, source, bytes); empty: SetRate
+  int32_t nRate;
+  int32_t bOverSample; // interpolation for the notes from here on
+};
+
+struct Performance {
+  std::vector<Event> aEvents;
+  int32_t nSamples;
+  uint32_t nSoundSeed; // the instruments' random seed
+};
+
+// Everything of the unit's state the output depends on, for comparing.
+struct State {
+  std::vector<int32_t> an;
+  bool operator==(const State &) const = default;
+};
+
+State TakeState() {
+  State s;
+  for (int32_t v = 0; v < vokra::kVoiceCount; ++v) {
+    const vokra::Voice &r = aVoice[v];
+    if (!r.bActive && v >= vokra::nVoiceTop)
+      continue; // free slots above the top: contents are never read again
+    s.an.insert(s.an.end(), {v,          r.bActive,  r.nChannel,  r.nInstrument, r.nStep,
+                             r.nNote,    r.nKeyNote, r.nEnvTimer, r.nEnvClock,   r.nLevel,
+                             r.nVelGain, r.nFrac,    r.nPos,      r.nEnvCount,   r.nStage,
+                             r.nType,    r.nEnvSub,  r.bHeldOff,  r.nAmp,        r.nInstGain});
+  }
+  s.an.push_back(vokra::nVoiceTop);
+  s.an.push_back(vokra::nLfoPhase);
+  s.an.push_back(vokra::nLfoCount);
+  s.an.push_back(vokra::nRate);
+  return s;
+}
+
+class LookAheadTest : public EngineTest {
+protected:
+  std::mt19937 rng{1};
+
+  int32_t Uniform(int32_t a, int32_t b) {
+    return std::uniform_int_distribution<int32_t>(a, b)(rng);
+  }
+
+  // Instruments 0..7 for programs 0..7 and drum notes 35..42: both envelope
+  // models, looped or not, odd loop points, gains other than the usual one,
+  // and one instrument without data.
+  void MakeInstruments() {
+    for (int32_t k = 0; k < 8; ++k) {
+      std::vector<int16_t> a(static_cast<size_t>(Uniform(40, 3000)));
+      for (int16_t &s : a)
+        s = static_cast<int16_t>(Uniform(-32768, 32767));
+      if (k % 2 == 0) {
+        MakeSimple(k, a, {Uniform(0, 120), Uniform(0, 1), Uniform(1, 30)});
+        vokra::Instrument &r = vokra::aInstrument[k];
+        r.nAttackStep = Uniform(1, 127);
+        r.nDecayPeriod = Uniform(1, 40);
+        r.nDecay2Period = Uniform(1, 40);
+        r.nDecayLevel = Uniform(r.nFloorLevel, 127);
+      } else {
+        MakeFiveStage(k, a);
+        vokra::Instrument &r = vokra::aInstrument[k];
+        r.nAttackRate = Uniform(70, 95);
+        r.nDecay1Rate = Uniform(70, 96);
+        r.nDecay1Depth = Uniform(-10, 40);
+        r.nDecay2Rate = Uniform(70, 96);
+        r.nDecay2Depth = Uniform(0, 40);
+        r.nDecay3Rate = Uniform(80, 96);
+        r.nReleaseRate = Uniform(80, 96);
+        r.nRateDivider = Uniform(0, 2);
+        r.bLoop = Uniform(0, 3) != 0;
+      }
+      vokra::Instrument &r = vokra::aInstrument[k];
+      r.nLoopStart = 2 * Uniform(0, r.nEnd / 2);
+      r.nLoopLength = r.nEnd - r.nLoopStart + 2;
+      r.nInstGain = Uniform(0, 3) == 0 ? Uniform(1, 127) : 64;
+      vokra::anProgramMap[k][0] = k; // [program][bank]
+      for (int32_t nProgram = 0; nProgram <= 8; ++nProgram)
+        vokra::anDrumMap[35 + k][nProgram] = k; // [note][program]
+    }
+    vokra::Instrument &rEmpty = vokra::aInstrument[8];
+    rEmpty.nType = vokra::kTypeEpc;
+    rEmpty.pData = nullptr;
+    rEmpty.nDataSize = 0;
+    vokra::anProgramMap[8][0] = 8;
+  }
+
+  Performance Compose(int32_t nEvents) {
+    Performance perf;
+    int32_t nSample = 0;
+    for (int32_t e = 0; e < nEvents; ++e) {
+      // Mostly short gaps, as in busy music, and now and then a long one.
+      nSample += Uniform(0, 9) == 0 ? Uniform(200, 6000) : Uniform(0, 150);
+      const uint8_t c = static_cast<uint8_t>(Uniform(0, 3) == 0 ? 9 : Uniform(0, 5));
+      Event ev{nSample, {}, 0, Uniform(0, 1)};
+      const auto Msg = [&](std::initializer_list<uint8_t> ab) {
+        ev.abMsg = {static_cast<uint8_t>(ab.size()), 0};
+        ev.abMsg.insert(ev.abMsg.end(), ab);
+      };
+      const auto Data = [&] { return static_cast<uint8_t>(Uniform(0, 127)); };
+      const int32_t nKind = Uniform(0, 99);
+      if (nKind < 40)
+        Msg({static_cast<uint8_t>(0x90 | c),
+             static_cast<uint8_t>(c == 9 ? Uniform(35, 42) : Uniform(24, 108)), Data()});
+      else if (nKind < 65)
+        Msg({static_cast<uint8_t>(0x80 | c), static_cast<uint8_t>(Uniform(24, 108)), 0});
+      else if (nKind < 70)
+        Msg({static_cast<uint8_t>(0xC0 | c), static_cast<uint8_t>(Uniform(0, 8))});
+      else if (nKind < 76)
+        Msg({static_cast<uint8_t>(0xE0 | c), Data(), Data()});
+      else if (nKind < 96) {
+        static const uint8_t anCc[] = {1, 1, 7, 10, 11, 64, 64, 91, 93, 72, 73, 120, 121, 123};
+        Msg({static_cast<uint8_t>(0xB0 | c), anCc[Uniform(0, 13)],
+             Uniform(0, 1) ? Data() : uint8_t{0}});
+      } else if (nKind < 98)
+        Msg({static_cast<uint8_t>(0xD0 | c), Data()});
+      else
+        ev.nRate = Uniform(0, 1) ? 44100 : 22050;
+      perf.aEvents.push_back(ev);
+    }
+    perf.nSamples = nSample + 3000; // and the tails
+    perf.nSoundSeed = static_cast<uint32_t>(rng());
+    return perf;
+  }
+
+  // Plays perf with Make per sample (bAhead false) or as the exported entry
+  // points do (bAhead true): the look-ahead, brought back before each message.
+  std::vector<int32_t> Play(const Performance &perf, bool bAhead, State &rEnd) {
+    vokra::InitUNIT(nullptr, "/nonexistent/");
+    vokra::nFinalGain = 127;
+    rng.seed(perf.nSoundSeed);
+    MakeInstruments();
+    std::vector<int32_t> anOut;
+    anOut.reserve(static_cast<size_t>(perf.nSamples) * kAccCount / 4);
+    size_t e = 0;
+    for (int32_t i = 0; i < perf.nSamples; ++i) {
+      for (; e < perf.aEvents.size() && perf.aEvents[e].nSample == i; ++e) {
+        const Event &ev = perf.aEvents[e];
+        if (bAhead)
+          vokra::SyncAhead();
+        vokra::bOverSample = ev.bOverSample;
+        if (ev.abMsg.empty())
+          vokra::SetRate(ev.nRate);
+        else
+          vokra::MidiIn(ev.abMsg.data(), -1);
+      }
+      int32_t an[kAccCount] = {};
+      if (bAhead)
+        vokra::MakeAhead(an);
+      else
+        vokra::Make(an);
+      // Every sample is compared through a digest of it; the whole frame is
+      // kept for a sample in four, to show where a difference starts.
+      anOut.insert(anOut.end(), an, an + (i % 4 == 0 ? kAccCount : 0));
+      uint32_t nHash = 0;
+      for (int32_t k = 0; k < kAccCount; ++k)
+        nHash = nHash * 31u + static_cast<uint32_t>(an[k]);
+      anOut.push_back(static_cast<int32_t>(nHash));
+    }
+    if (bAhead)
+      vokra::SyncAhead();
+    rEnd = TakeState();
+    return anOut;
+  }
+
+  void ExpectSame(const Performance &perf) {
+    State sPlain, sAhead;
+    const std::vector<int32_t> anPlain = Play(perf, false, sPlain);
+    const std::vector<int32_t> anAhead = Play(perf, true, sAhead);
+    ASSERT_EQ(anPlain.size(), anAhead.size());
+    for (size_t k = 0; k < anPlain.size(); ++k)
+      ASSERT_EQ(anPlain[k], anAhead[k]) << "at output word " << k;
+    EXPECT_TRUE(sPlain == sAhead);
+  }
+};
+
+TEST_F(LookAheadTest, RandomPerformancesSoundTheSameAsSampleBySample) {
+  for (uint32_t nSeed = 1; nSeed <= 12; ++nSeed) {
+    SCOPED_TRACE(nSeed);
+    rng.seed(nSeed);
+    const Performance perf = Compose(400);
+    ExpectSame(perf);
+  }
+}
+
+TEST_F(LookAheadTest, ManyVoicesEndingInOneBlockLeaveTheSameTopAndFreeSlots) {
+  // Short unlooped notes on many channels at once: voices end in the same
+  // samples, out of index order, and new notes then take the freed slots.
+  rng.seed(99);
+  Performance perf;
+  for (int32_t r = 0; r < 40; ++r)
+    for (int32_t n = 0; n < 24; ++n) {
+      const uint8_t c = static_cast<uint8_t>(n % 8);
+      perf.aEvents.push_back({r * 700 + Uniform(0, 3),
+                              {3, 0, static_cast<uint8_t>(0x90 | c), uint8_t(40 + n), 100},
+                              0,
+                              r % 2});
+    }
+  std::stable_sort(perf.aEvents.begin(), perf.aEvents.end(),
+                   [](const Event &a, const Event &b) { return a.nSample < b.nSample; });
+  perf.nSamples = 40 * 700 + 5000;
+  perf.nSoundSeed = 5;
+  ExpectSame(perf);
+}
+
+} // namespace

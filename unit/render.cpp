@@ -328,14 +328,30 @@ inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
 // fractional parts, the same sums RenderVoice forms with its division.
 // kChecked: a position may lie outside the data, so reads go through Fetch's
 // bound; otherwise every read is known to be inside.
-template <bool kInterp, bool kFiveStage, bool kUnitGain, bool kChecked> struct Stretch {
+// Make's weighting of a voice, out x nGain / 8128: at the usual gains it is
+// out itself, and when 127 divides nGain (the final gain at its default) it
+// is out x (nGain / 127) / 64, a shift.
+enum class Weight { Unit, Shift, Divide };
+
+template <Weight kWeight> int64_t Weigh(int32_t nOut, int64_t nGain) {
+  if constexpr (kWeight == Weight::Unit)
+    return nOut;
+  if constexpr (kWeight == Weight::Shift) {
+    const int64_t v = nOut * nGain; // nGain here is nGain / 127, below 2^24
+    return (v + ((v >> 63) & (kVoiceScale / 127 - 1))) >> 6;
+  }
+  return static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
+         kVoiceScale;
+}
+
+template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct Stretch {
   const uint8_t *pData;
   int32_t nLimit;
   int32_t nEnd;
   int32_t nLoopFrom; // where an interpolation partner past nEnd is taken
   int32_t nAmp;
   int32_t nStep; // > 0
-  int64_t nGain;
+  int64_t nGain; // as Weigh takes it
 
   int32_t Read(int32_t nOffset) const {
     if (kChecked)
@@ -380,10 +396,7 @@ template <bool kInterp, bool kFiveStage, bool kUnitGain, bool kChecked> struct S
         x = Read(pi);
       }
       const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
-      int64_t nAdd = nOut;
-      if (!kUnitGain)
-        nAdd = static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
-               kVoiceScale;
+      const int64_t nAdd = Weigh<kWeight>(nOut, nGain);
       pnSum[i] =
           static_cast<int32_t>(static_cast<uint32_t>(pnSum[i]) + static_cast<uint32_t>(nAdd));
     }
@@ -427,7 +440,7 @@ int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_
 
 // Runs one stretch of n quiet samples, picking the loop for the gain and for
 // whether the reads need their bound.
-template <bool kInterp, bool kFiveStage, bool kUnitGain>
+template <bool kInterp, bool kFiveStage, Weight kWeight>
 void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t nStep, int64_t nGain,
                 int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
   const int32_t nEnd = rInst.nEnd;
@@ -441,12 +454,12 @@ void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t n
     bInside = q0 >= 0 && q1 <= nLimit;
   }
   if (bInside)
-    Stretch<kInterp, kFiveStage, kUnitGain, false>{rInst.pData, nLimit, nEnd, nLoopFrom,
-                                                   nAmp,        nStep,  nGain}
+    Stretch<kInterp, kFiveStage, kWeight, false>{rInst.pData, nLimit, nEnd, nLoopFrom,
+                                                 nAmp,        nStep,  nGain}
         .Run(p, f, pnSum, n);
   else
-    Stretch<kInterp, kFiveStage, kUnitGain, true>{rInst.pData, nLimit, nEnd, nLoopFrom,
-                                                  nAmp,        nStep,  nGain}
+    Stretch<kInterp, kFiveStage, kWeight, true>{rInst.pData, nLimit, nEnd, nLoopFrom,
+                                                nAmp,        nStep,  nGain}
         .Run(p, f, pnSum, n);
 }
 
@@ -468,6 +481,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
   const int32_t nClock = rVoice.nEnvClock;
   const bool bUnitGain = nGain == kVoiceScale;
+  const bool bShiftGain = nGain >= 0 && nGain < INT32_MAX && nGain % 127 == 0;
   int32_t p = rVoice.nPos;
   int32_t f = rVoice.nFrac;
   int32_t nAmp = rVoice.nAmp;
@@ -483,11 +497,14 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
                                      QuietTicks<kFiveStage>(rVoice));
       if (n > 0) {
         if (bUnitGain)
-          RunStretch<kInterp, kFiveStage, true>(rInst, nLimit, nAmp, nStep, nGain, p, f, pnSum + i,
-                                                n);
+          RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, nAmp, nStep, nGain, p, f,
+                                                        pnSum + i, n);
+        else if (bShiftGain)
+          RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, nAmp, nStep, nGain / 127, p,
+                                                         f, pnSum + i, n);
         else
-          RunStretch<kInterp, kFiveStage, false>(rInst, nLimit, nAmp, nStep, nGain, p, f, pnSum + i,
-                                                 n);
+          RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, nAmp, nStep, nGain, p, f,
+                                                          pnSum + i, n);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
         const int32_t nTicks = static_cast<int32_t>(nClockSum / nRateNow);

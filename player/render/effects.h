@@ -2,7 +2,9 @@
 // ResetEffects at every start and by the render loop per sample, nothing else.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "player/render/audio_math.h"
 
@@ -53,12 +55,25 @@ extern int32_t nChorusCount;                    // samples until the phase steps
 // stored as their low 16 bits (no saturation) when written.
 inline void ReadLineFrame(const uint8_t *pLine, int32_t nPos, int32_t &nL, int32_t &nR) {
   const uint8_t *p = pLine + nPos;
+  if constexpr (std::endian::native == std::endian::little) {
+    int16_t an[2]; // two loads instead of four bytes put together
+    std::memcpy(an, p, sizeof an);
+    nL = an[0];
+    nR = an[1];
+    return;
+  }
   nL = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
   nR = static_cast<int16_t>(static_cast<uint16_t>(p[2] | (p[3] << 8)));
 }
 
 inline void WriteLineFrame(uint8_t *pLine, int32_t nPos, int32_t nL, int32_t nR) {
   uint8_t *p = pLine + nPos;
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint32_t nFrame =
+        static_cast<uint16_t>(nL) | static_cast<uint32_t>(static_cast<uint16_t>(nR)) << 16;
+    std::memcpy(p, &nFrame, sizeof nFrame); // one store instead of four
+    return;
+  }
   p[0] = static_cast<uint8_t>(nL);
   p[1] = static_cast<uint8_t>(static_cast<uint32_t>(nL) >> 8);
   p[2] = static_cast<uint8_t>(nR);

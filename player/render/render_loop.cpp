@@ -19,11 +19,14 @@
 
 constexpr int32_t kReverbSendDiv = 131072; // controller 91 squared (max 16129) to a send
 constexpr int32_t kChorusSendDiv = 512;    // controller 93 (max 127) to a send
-constexpr int32_t kMasterGainDiv = 192;    // nMasterGain 127 is about -3.6 dB
-constexpr int32_t kOutVolumeDiv = 128;     // nOutVolume 127 is about 0 dB
-constexpr int32_t kFilterRate = 44100;     // the band filter is transparent at this rate
-constexpr int32_t kMuteDiv = 12;           // a muted channel plays at 1/12
-constexpr int32_t kTestLevelSum = 127;     // summary slot 2 during the sound test
+constexpr int kReverbSendShift = 17;       // the same divisions as shifts
+constexpr int kChorusSendShift = 9;
+static_assert(kReverbSendDiv == 1 << kReverbSendShift && kChorusSendDiv == 1 << kChorusSendShift);
+constexpr int32_t kMasterGainDiv = 192; // nMasterGain 127 is about -3.6 dB
+constexpr int32_t kOutVolumeDiv = 128;  // nOutVolume 127 is about 0 dB
+constexpr int32_t kFilterRate = 44100;  // the band filter is transparent at this rate
+constexpr int32_t kMuteDiv = 12;        // a muted channel plays at 1/12
+constexpr int32_t kTestLevelSum = 127;  // summary slot 2 during the sound test
 constexpr int32_t kOverloadPercent = 90;
 constexpr int32_t kMaxElapsedMs = 10000000; // keeps the load sums inside 32 bits
 
@@ -81,11 +84,9 @@ inline int32_t Saturate16(int32_t v, int32_t &bClipped) {
   return v;
 }
 
+// An output frame has the delay lines' layout.
 inline void StoreFrame(uint8_t *p, int32_t nL, int32_t nR) {
-  p[0] = static_cast<uint8_t>(nL);
-  p[1] = static_cast<uint8_t>(static_cast<uint32_t>(nL) >> 8);
-  p[2] = static_cast<uint8_t>(nR);
-  p[3] = static_cast<uint8_t>(static_cast<uint32_t>(nR) >> 8);
+  WriteLineFrame(p, 0, nL, nR);
 }
 
 // The 3D engine of a block, called directly rather than through the pointer.
@@ -104,9 +105,12 @@ Engine3D Engine3DOf(Pfn3DEngine pfn) {
 // Copies of the channel fields the mix reads per sample. Only a tick's events
 // change them inside a block, so they are taken again after every tick.
 struct ChannelSends {
-  int32_t anReverb[16]; // nReverbSendSq
-  int32_t anChorus[16]; // nChorusSend
-  uint32_t nMuted;      // bit ch set: bMute
+  alignas(16) int32_t anReverb[16]; // nReverbSendSq
+  alignas(16) int32_t anChorus[16]; // nChorusSend
+  uint32_t nMuted;                  // bit ch set: bMute
+  bool bPlain;                      // no channel muted, no send negative
+  uint32_t nReverbQuads;            // bit q set: a send of channels 4q..4q+3 is not 0
+  uint32_t nChorusQuads;
 };
 
 void LoadChannelSends(ChannelSends &s) {
@@ -116,6 +120,14 @@ void LoadChannelSends(ChannelSends &s) {
     s.anReverb[ch] = c.nReverbSendSq;
     s.anChorus[ch] = c.nChorusSend;
     s.nMuted |= static_cast<uint32_t>(c.bMute != 0) << ch;
+  }
+  s.bPlain = s.nMuted == 0;
+  s.nReverbQuads = 0;
+  s.nChorusQuads = 0;
+  for (int32_t ch = 0; ch < 16; ++ch) {
+    s.bPlain = s.bPlain && s.anReverb[ch] >= 0 && s.anChorus[ch] >= 0;
+    s.nReverbQuads |= static_cast<uint32_t>(s.anReverb[ch] != 0) << (ch / 4);
+    s.nChorusQuads |= static_cast<uint32_t>(s.anChorus[ch] != 0) << (ch / 4);
   }
 }
 
@@ -141,6 +153,80 @@ inline uint32_t SoundingChannels(const int32_t *pAcc) {
   return nMask;
 #endif
 }
+
+#if defined(__SSE2__)
+// v x s / 2^kShift for four channels, the product in 64 bits, truncated toward
+// zero and wrapped to 32 bits, as MulDiv; s >= 0. Formed as sign and
+// magnitude: |v| x s >> kShift is the truncated magnitude.
+template <int kShift> inline __m128i MulShift4(__m128i v, __m128i s) {
+  const __m128i m = _mm_srai_epi32(v, 31);
+  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |v|, 2^31 included
+  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, s), kShift);
+  const __m128i qOdd =
+      _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(s, 32)), kShift);
+  const __m128i q =
+      _mm_or_si128(_mm_and_si128(qEven, _mm_set_epi32(0, -1, 0, -1)), _mm_slli_epi64(qOdd, 32));
+  return _mm_sub_epi32(_mm_xor_si128(q, m), m);
+}
+
+inline void ZeroAcc(int32_t *p, int32_t nCount) {
+  // Plain stores: a memset here becomes a slow string instruction.
+  for (int32_t k = 0; k < nCount; k += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p + k), _mm_setzero_si128());
+  }
+}
+
+inline uint32_t Sum4(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+}
+
+// The mix and the sends of all sixteen channels at once when no channel is
+// muted: a silent channel adds 0 everywhere, and wrapping sums do not depend
+// on their order, so this is the channel loop's result.
+inline void MixAll(const int32_t *pAcc, const ChannelSends &sends, bool bReverb, bool bChorus,
+                   uint32_t &nMixL, uint32_t &nMixR, int32_t &nRevInL, int32_t &nRevInR,
+                   int32_t &nChoInL, int32_t &nChoInR) {
+  __m128i vMixL = _mm_setzero_si128(), vMixR = vMixL;
+  __m128i vRevL = vMixL, vRevR = vMixL, vChoL = vMixL, vChoR = vMixL;
+  for (int32_t ch = 0; ch < 16; ch += 4) {
+    const __m128i vL = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pAcc + kAccLeft + ch));
+    const __m128i vR = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pAcc + kAccRight + ch));
+    const __m128i vSilent = _mm_cmpeq_epi32(_mm_or_si128(vL, vR), _mm_setzero_si128());
+    if (_mm_movemask_epi8(vSilent) == 0xffff) {
+      continue; // four silent channels: most of the time, most of them
+    }
+    vMixL = _mm_add_epi32(vMixL, vL);
+    vMixR = _mm_add_epi32(vMixR, vR);
+    const uint32_t nQuad = 1u << (ch / 4);
+    if (bReverb && (sends.nReverbQuads & nQuad)) {
+      const __m128i vSend = _mm_load_si128(reinterpret_cast<const __m128i *>(sends.anReverb + ch));
+      vRevL = _mm_add_epi32(vRevL, MulShift4<kReverbSendShift>(vL, vSend));
+      vRevR = _mm_add_epi32(vRevR, MulShift4<kReverbSendShift>(vR, vSend));
+    }
+    if (bChorus && (sends.nChorusQuads & nQuad)) {
+      const __m128i vSend = _mm_load_si128(reinterpret_cast<const __m128i *>(sends.anChorus + ch));
+      vChoL = _mm_add_epi32(vChoL, MulShift4<kChorusSendShift>(vL, vSend));
+      vChoR = _mm_add_epi32(vChoR, MulShift4<kChorusSendShift>(vR, vSend));
+    }
+  }
+  nMixL = Sum4(vMixL);
+  nMixR = Sum4(vMixR);
+  if (bReverb) {
+    nRevInL = WrapAdd(nRevInL, static_cast<int32_t>(Sum4(vRevL)));
+    nRevInR = WrapAdd(nRevInR, static_cast<int32_t>(Sum4(vRevR)));
+  }
+  if (bChorus) {
+    nChoInL = WrapAdd(nChoInL, static_cast<int32_t>(Sum4(vChoL)));
+    nChoInR = WrapAdd(nChoInR, static_cast<int32_t>(Sum4(vChoR)));
+  }
+}
+#else
+inline void ZeroAcc(int32_t *p, int32_t nCount) {
+  std::memset(p, 0, sizeof(int32_t) * static_cast<size_t>(nCount));
+}
+#endif
 
 // Renders nFrames frames into pOut. One body for the three renderers; the mode
 // decides, at compile time, which steps run. Everything that stays put during
@@ -245,58 +331,81 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
 
     uint32_t nMixL = 0; // sums wrap: unsigned
     uint32_t nMixR = 0;
-    const uint32_t nNonZero = SoundingChannels(pAcc);
-    uint32_t nSounding = nNonZero;
-    if constexpr (M == Mode::Record) {
-      nSounding &= ~sends.nMuted; // a muted channel is not recorded
-    }
-    while (nSounding != 0) {
-      const int32_t ch = std::countr_zero(nSounding);
-      nSounding &= nSounding - 1;
-      int32_t nL = pAcc[kAccLeft + ch];
-      int32_t nR = pAcc[kAccRight + ch];
+    // Peaks in 1/1024 units, 1/256 in the sound test.
+    const auto RaisePeaks = [&](int32_t ch, int32_t nL, int32_t nR) {
+      const int32_t nScale = M == Mode::Play ? 1024 : 256;
+      const int32_t nPL = Abs32(nL / nScale);
+      const int32_t nPR = Abs32(nR / nScale);
+      if (nPL > anPeakL[ch]) {
+        anPeakL[ch] = nPL;
+      }
+      if (nPR > anPeakR[ch]) {
+        anPeakR[ch] = nPR;
+      }
+    };
+    uint32_t nNonZero; // channels whose sums go back to zero below
+#if defined(__SSE2__)
+    if (sends.bPlain) {
+      MixAll(pAcc, sends, bReverb, bChorus, nMixL, nMixR, nRevInL, nRevInR, nChoInL, nChoInR);
+      nNonZero = 0xffff;
       if constexpr (M != Mode::Record) {
-        if (sends.nMuted & (1u << ch)) {
-          nL /= kMuteDiv;
-          nR /= kMuteDiv;
+        nNonZero = SoundingChannels(pAcc);
+        for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
+          const int32_t ch = std::countr_zero(nBits);
+          RaisePeaks(ch, pAcc[kAccLeft + ch], pAcc[kAccRight + ch]);
         }
       }
-      nMixL += static_cast<uint32_t>(nL);
-      nMixR += static_cast<uint32_t>(nR);
-      if (bReverb) {
-        const int32_t nSend = sends.anReverb[ch];
-        if (nSend != 0) {
-          nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
-          nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
-        }
+    } else
+#endif
+    {
+      nNonZero = SoundingChannels(pAcc);
+      uint32_t nSounding = nNonZero;
+      if constexpr (M == Mode::Record) {
+        nSounding &= ~sends.nMuted; // a muted channel is not recorded
       }
-      if (bChorus) {
-        const int32_t nSend = sends.anChorus[ch];
-        if (nSend != 0) {
-          nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
-          nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
+      while (nSounding != 0) {
+        const int32_t ch = std::countr_zero(nSounding);
+        nSounding &= nSounding - 1;
+        int32_t nL = pAcc[kAccLeft + ch];
+        int32_t nR = pAcc[kAccRight + ch];
+        if constexpr (M != Mode::Record) {
+          if (sends.nMuted & (1u << ch)) {
+            nL /= kMuteDiv;
+            nR /= kMuteDiv;
+          }
         }
-      }
-      if constexpr (M != Mode::Record) {
-        // Peaks in 1/1024 units, 1/256 in the sound test.
-        const int32_t nScale = M == Mode::Play ? 1024 : 256;
-        const int32_t nPL = Abs32(nL / nScale);
-        const int32_t nPR = Abs32(nR / nScale);
-        if (nPL > anPeakL[ch]) {
-          anPeakL[ch] = nPL;
+        nMixL += static_cast<uint32_t>(nL);
+        nMixR += static_cast<uint32_t>(nR);
+        if (bReverb) {
+          const int32_t nSend = sends.anReverb[ch];
+          if (nSend != 0) {
+            nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
+            nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
+          }
         }
-        if (nPR > anPeakR[ch]) {
-          anPeakR[ch] = nPR;
+        if (bChorus) {
+          const int32_t nSend = sends.anChorus[ch];
+          if (nSend != 0) {
+            nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
+            nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
+          }
+        }
+        if constexpr (M != Mode::Record) {
+          RaisePeaks(ch, nL, nR);
         }
       }
     }
     // Back to all zero: the sums that were not zero, and the voice counts.
-    for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
-      const int32_t ch = std::countr_zero(nBits);
-      pAcc[kAccLeft + ch] = 0;
-      pAcc[kAccRight + ch] = 0;
+    if (nNonZero == 0xffff) {
+      ZeroAcc(pAcc, 32);
+    } else {
+      for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
+        const int32_t ch = std::countr_zero(nBits);
+        pAcc[kAccLeft + ch] = 0;
+        pAcc[kAccRight + ch] = 0;
+      }
     }
-    std::memset(pAcc + kAccVoices, 0, 16 * sizeof(int32_t));
+    ZeroAcc(pAcc + kAccVoices, 16);
 
     int32_t nOutL = static_cast<int32_t>(nMixL);
     int32_t nOutR = static_cast<int32_t>(nMixR);

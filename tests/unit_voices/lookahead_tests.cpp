@@ -146,8 +146,8 @@ protected:
   // points do (bAhead true): the look-ahead, brought back before each message.
   std::vector<int32_t> Play(const Performance &perf, bool bAhead, State &rEnd) {
     vokra::InitUNIT(nullptr, "/nonexistent/");
-    vokra::nFinalGain = 127;
     rng.seed(perf.nSoundSeed);
+    vokra::nFinalGain = Uniform(0, 2) == 0 ? Uniform(1, 126) : 127; // the usual one, or not
     MakeInstruments();
     std::vector<int32_t> anOut;
     anOut.reserve(static_cast<size_t>(perf.nSamples) * kAccCount / 4);

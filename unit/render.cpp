@@ -256,6 +256,16 @@ template <bool kFiveStage>
   }
 }
 
+// A voice with nothing to play ends at once, without a recount. A negative
+// size (a corrupt header) counts as no data, as 0 does.
+bool EndWithoutData(Voice &rVoice, const Instrument &rInst) {
+  if (rInst.pData != nullptr && rVoice.nStep != 0 && rInst.nDataSize > 0)
+    return false;
+  rVoice.nStage = kStageEnded;
+  rVoice.bActive = 0;
+  return true;
+}
+
 // The frame shared by all four routines. kInterp: linear interpolation;
 // kFiveStage: five-stage envelope and its end-of-data rules. nSine and nRateNow
 // are anLfoSine[nLfoPhase] and nRate, which stay put during a Make call. The
@@ -267,13 +277,8 @@ inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
   const uint8_t *pData = rInst.pData;
   const int32_t nStep = rVoice.nStep;
   const int32_t nDataSize = rInst.nDataSize;
-
-  // A negative size (a corrupt header) counts as no data, as 0 does.
-  if (pData == nullptr || nStep == 0 || nDataSize <= 0) {
-    rVoice.nStage = kStageEnded;
-    rVoice.bActive = 0;
+  if (EndWithoutData(rVoice, rInst))
     return 0;
-  }
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLimit = nDataSize + kBlockSlack - 2; // last offset inside the block
   const int32_t p0 = rVoice.nPos;
@@ -470,12 +475,8 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   const uint8_t *pData = rInst.pData;
   const int32_t nStep = rVoice.nStep;
   const int32_t nDataSize = rInst.nDataSize;
-  if (pData == nullptr || nStep == 0 || nDataSize <= 0) {
-    // As RenderVoice: ends without a recount, its one sample is 0.
-    rVoice.nStage = kStageEnded;
-    rVoice.bActive = 0;
-    return {1, false};
-  }
+  if (EndWithoutData(rVoice, rInst))
+    return {1, false}; // as RenderVoice: no recount, its one sample is 0
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLimit = nDataSize + kBlockSlack - 2;
   const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;

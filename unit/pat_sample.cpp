@@ -63,26 +63,21 @@ int32_t EnvRate(uint8_t x) {
   return (x & 63) << ((x / 64) & 3);
 }
 
-// One resampling pass. Without pOut it measures: returns the output size in
-// bytes and sets the loop points the first time the source position meets
-// them; with pOut it writes the samples the measuring pass counted. Both
-// passes run the same single-precision arithmetic, so they step identically.
-// Returns -1 when the output would exceed kMaxPatDataBytes.
-int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument *pInst,
-                 uint8_t *pOut, int32_t nOutSize) {
+// The resampling: appends the 16-bit samples to rOut and sets the loop points
+// the first time the source position meets them, in single precision as
+// patches have always been converted. Returns the output size in bytes, or
+// -1 when it would exceed kMaxPatDataBytes.
+int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &inst,
+                 std::vector<uint8_t> &rOut) {
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
   int32_t s = 0, d = 0;
   float fAcc = 0.0f;
   while (s < w.nWaveSize) {
-    if (pOut != nullptr) {
-      if (d + 2 > nOutSize) // cannot happen when both passes agree; never write past the block
-        break;
-      uint32_t v = p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u;
-      if (w.nMode & kModeUnsigned)
-        v -= 0x8000u;
-      pOut[d] = uint8_t(v);
-      pOut[d + 1] = uint8_t(v >> 8);
-    }
+    uint32_t v = p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u;
+    if (w.nMode & kModeUnsigned)
+      v -= 0x8000u;
+    rOut.push_back(uint8_t(v));
+    rOut.push_back(uint8_t(v >> 8));
     d += 2;
     if (d > kMaxPatDataBytes)
       return -1;
@@ -90,12 +85,10 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument *
     while (fAcc >= kRefCycle) {
       fAcc -= kRefCycle;
       s += p;
-      if (pInst != nullptr) {
-        if (s == w.nLoopStart && pInst->nLoopStart == 0)
-          pInst->nLoopStart = d;
-        if (s == w.nLoopEnd && pInst->nEnd == 0)
-          pInst->nEnd = d;
-      }
+      if (s == w.nLoopStart && inst.nLoopStart == 0)
+        inst.nLoopStart = d;
+      if (s == w.nLoopEnd && inst.nEnd == 0)
+        inst.nEnd = d;
       // Loop points lie within the wave, so further steps change nothing.
       if (s >= w.nWaveSize)
         break;
@@ -155,7 +148,15 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
-  const int32_t nSize = Resample(w, raw.data(), r, &inst, nullptr, 0);
+  std::vector<uint8_t> out;
+  int32_t nSize;
+  try {
+    // The size the rate ratio gives, and a little more: one pass, few moves.
+    out.reserve(size_t(double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0) + 64);
+    nSize = Resample(w, raw.data(), r, inst, out);
+  } catch (const std::bad_alloc &) {
+    return 0;
+  }
   if (nSize < 0)
     return 0;
   inst.nDataSize = nSize;
@@ -163,7 +164,8 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   if (inst.hData == nullptr)
     return 0;
   inst.pData = LockBlock(inst.hData);
-  Resample(w, raw.data(), r, nullptr, inst.pData, nSize);
+  if (nSize > 0)
+    std::memcpy(inst.pData, out.data(), size_t(nSize));
 
   inst.nTranspose = 0;
   inst.nStart = 0;

@@ -269,6 +269,27 @@ bool EndWithoutData(Voice &rVoice, const Instrument &rInst) {
   return true;
 }
 
+// A voice's output at position p0 and fraction f0 (read before the step):
+// the sample, or the line to the next one (past nEnd, the loop's start, or
+// the sample a loop length back), times the amplitude.
+template <bool kInterp, bool kFiveStage>
+inline int32_t VoiceSample(const Instrument &rInst, int32_t nLimit, int32_t p0, int32_t f0,
+                           int32_t nAmp) {
+  const uint8_t *pData = rInst.pData;
+  int32_t x;
+  if (kInterp) {
+    int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
+    if (q > rInst.nEnd)
+      q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength) : rInst.nLoopStart;
+    const int32_t s0 = Fetch(pData, p0, nLimit);
+    const int32_t s1 = Fetch(pData, q, nLimit);
+    x = s0 + (s1 - s0) * f0 / kStepUnit;
+  } else {
+    x = Fetch(pData, p0, nLimit);
+  }
+  return Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
+}
+
 // The frame shared by all four routines. kInterp: linear interpolation;
 // kFiveStage: five-stage envelope and its end-of-data rules. nSine and nRateNow
 // are anLfoSine[nLfoPhase] and nRate, which stay put during a Make call. The
@@ -311,18 +332,7 @@ inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
     rVoice.nFrac = nFrac;
   }
 
-  int32_t x;
-  if (kInterp) {
-    int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
-    if (q > nEnd)
-      q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength) : rInst.nLoopStart;
-    const int32_t s0 = Fetch(pData, p0, nLimit);
-    const int32_t s1 = Fetch(pData, q, nLimit);
-    x = s0 + (s1 - s0) * f0 / kStepUnit;
-  } else {
-    x = Fetch(pData, p0, nLimit);
-  }
-  const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
+  const int32_t nOut = VoiceSample<kInterp, kFiveStage>(rInst, nLimit, p0, f0, nAmp);
 
   const int32_t nEnvTimer = rVoice.nEnvTimer + rVoice.nEnvClock;
   rVoice.nEnvTimer = nEnvTimer;
@@ -597,19 +607,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
       f = nFrac;
     }
 
-    int32_t x;
-    if (kInterp) {
-      int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
-      if (q > nEnd)
-        q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength)
-                       : rInst.nLoopStart;
-      const int32_t s0 = Fetch(pData, p0, nLimit);
-      const int32_t s1 = Fetch(pData, q, nLimit);
-      x = s0 + (s1 - s0) * f0 / kStepUnit;
-    } else {
-      x = Fetch(pData, p0, nLimit);
-    }
-    const int32_t nOut = Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
+    const int32_t nOut = VoiceSample<kInterp, kFiveStage>(rInst, nLimit, p0, f0, nAmp);
 
     nTimer += nClock;
     if (nTimer >= nRateNow) {

@@ -32,7 +32,7 @@ int32_t nAheadLength = 0;                                // samples in the block
 int32_t nAheadNext = 0;                                  // next sample to hand out
 int32_t anEndSample[kVoiceCount];                        // sample in which a voice ended
 
-// A channel of the block, with what MixChannel reads of it: the gain and
+// A channel of the block, with what Make reads of it: the gain and
 // pan stay put for a block (a message that changes them first undoes the
 // block), and nVoices is the channel's voice count in the sample handed out.
 struct AheadSlot {
@@ -151,7 +151,7 @@ void MakeAhead(int32_t *pAcc) {
     nAheadLength = kAheadSamples;
     nAheadNext = 0;
   }
-  // MixChannel's sums, all wrapping, for the channels of the block.
+  // Make's channel sums, all wrapping, for the channels of the block.
   const int32_t i = nAheadNext++;
   const int32_t nSlots = nAheadSlots; // pAcc may alias the globals: read once
   for (int32_t j = 0; j < nSlots; ++j) {

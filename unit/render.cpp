@@ -623,10 +623,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
     }
 
     // Make's weighting, as in MixVoices.
-    int64_t nAdd = nOut;
-    if (!bUnitGain)
-      nAdd = static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
-             kVoiceScale;
+    const int64_t nAdd = bUnitGain ? nOut : Weigh<Weight::Divide>(nOut, nGain);
     pnSum[i] = static_cast<int32_t>(static_cast<uint32_t>(pnSum[i]) + static_cast<uint32_t>(nAdd));
     ++i;
   }

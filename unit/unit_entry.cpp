@@ -74,15 +74,6 @@ void StepLfo() {
   }
 }
 
-void MixChannel(int32_t *pAcc, int32_t nChannel, int32_t nSum, int32_t nVoices) {
-  const UnitChannel &rChannel = aUnitChannel[nChannel];
-  const int64_t nMix = static_cast<int64_t>(nSum) * rChannel.nGain;
-  pAcc[kAccLeft + nChannel] = Wrap32(pAcc[kAccLeft + nChannel] + nMix * rChannel.nPanL / kPanScale);
-  pAcc[kAccRight + nChannel] =
-      Wrap32(pAcc[kAccRight + nChannel] + nMix * rChannel.nPanR / kPanScale);
-  pAcc[kAccVoices + nChannel] = Wrap32(static_cast<int64_t>(pAcc[kAccVoices + nChannel]) + nVoices);
-}
-
 void Make(int32_t *pAcc) {
   StepLfo();
   MixVoices();
@@ -90,7 +81,11 @@ void Make(int32_t *pAcc) {
     UnitChannel &rChannel = aUnitChannel[ch];
     if (rChannel.nSum == 0 && rChannel.nVoiceCount == 0)
       continue; // adds 0 everywhere
-    MixChannel(pAcc, ch, rChannel.nSum, rChannel.nVoiceCount);
+    const int64_t nMix = static_cast<int64_t>(rChannel.nSum) * rChannel.nGain;
+    pAcc[kAccLeft + ch] = Wrap32(pAcc[kAccLeft + ch] + nMix * rChannel.nPanL / kPanScale);
+    pAcc[kAccRight + ch] = Wrap32(pAcc[kAccRight + ch] + nMix * rChannel.nPanR / kPanScale);
+    pAcc[kAccVoices + ch] =
+        Wrap32(static_cast<int64_t>(pAcc[kAccVoices + ch]) + rChannel.nVoiceCount);
     rChannel.nSum = 0;
     rChannel.nVoiceCount = 0;
   }

@@ -21,9 +21,7 @@ void InitUNIT(void *hwnd, const char *pszDir);
 int32_t SetRate(int32_t nNewRate);
 // Adds one output sample of every active voice to the 48 accumulators.
 void Make(int32_t *pAcc);
-// Make's two steps around the voices: the vibrato phase of the coming
-// sample, and one channel's voice sum and count into the accumulators.
+// Make's first step: the vibrato phase of the coming sample.
 void StepLfo();
-void MixChannel(int32_t *pAcc, int32_t nChannel, int32_t nSum, int32_t nVoices);
 
 } // namespace vokra

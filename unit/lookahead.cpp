@@ -4,9 +4,6 @@
 #include <bit>
 #include <climits>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "common/unit_interface.h"
 #include "unit/channels.h"
@@ -22,15 +19,15 @@ namespace {
 constexpr int32_t kNotActive = -2;    // anEndSample: voice silent when the block began
 constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the block's end
 
-// The block being handed out. Rows of channels whose bit is clear in
-// nAheadChannels hold stale data and are not read.
-int32_t anAheadSine[kAheadSamples];                      // vibrato sine of each sample
-int32_t anAheadSum[kChannelCount][kAheadSamples];        // a channel's nSum of each sample
-int32_t anAheadVoices[kChannelCount][kAheadSamples + 1]; // its nVoiceCount, as changes
-uint32_t nAheadChannels = 0;                             // bit ch: a voice of ch sounded
-int32_t nAheadLength = 0;                                // samples in the block
-int32_t nAheadNext = 0;                                  // next sample to hand out
-int32_t anEndSample[kVoiceCount];                        // sample in which a voice ended
+// The block being handed out. Between blocks every row is all zero: Make
+// clears each value as it hands it out, and SyncAhead clears what it drops.
+int32_t anAheadSine[kAheadSamples];                  // vibrato sine of each sample
+int32_t anAheadSum[kChannelCount][kAheadSamples];    // a channel's nSum of each sample
+int32_t anAheadVoices[kChannelCount][kAheadSamples]; // its nVoiceCount, as changes
+uint32_t nAheadChannels = 0;                         // bit ch: a voice of ch sounded
+int32_t nAheadLength = 0;                            // samples in the block
+int32_t nAheadNext = 0;                              // next sample to hand out
+int32_t anEndSample[kVoiceCount];                    // sample in which a voice ended
 
 // A channel of the block, with what Make reads of it: the gain and
 // pan stay put for a block (a message that changes them first undoes the
@@ -38,8 +35,8 @@ int32_t anEndSample[kVoiceCount];                        // sample in which a vo
 struct AheadSlot {
   int64_t nGainPanL; // nGain x nPanL (at most 124 x 63: the product with a sum cannot wrap)
   int64_t nGainPanR; // nGain x nPanR
-  const int32_t *pnSum;
-  const int32_t *pnVoices;
+  int32_t *pnSum;
+  int32_t *pnVoices;
   int32_t nChannel;
   int32_t nVoices;
 };
@@ -52,16 +49,13 @@ int32_t nSavedTop = 0;
 int32_t nSavedLfoPhase = 0;
 int32_t nSavedLfoCount = 0;
 
-// Zeroes n values with plain stores: a memset of a row this short becomes a
-// string instruction that costs more than the row.
-void ZeroRow(int32_t *p, int32_t n) {
-  int32_t k = 0;
-#if defined(__SSE2__)
-  for (; k + 4 <= n; k += 4)
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(p + k), _mm_setzero_si128());
-#endif
-  for (; k < n; ++k)
-    p[k] = 0;
+// Clears the rows of the channels in nChannels.
+void ClearRows(uint32_t nChannels) {
+  for (uint32_t nBits = nChannels; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    std::memset(anAheadSum[ch], 0, sizeof anAheadSum[ch]);
+    std::memset(anAheadVoices[ch], 0, sizeof anAheadVoices[ch]);
+  }
 }
 
 // nVoiceTop as sample-by-sample rendering leaves it. Each ending voice
@@ -113,15 +107,13 @@ void RenderAheadSamples(int32_t nCount) {
     }
     const int32_t ch = aVoice[v].nChannel;
     const uint32_t nBit = uint32_t{1} << ch;
-    if (!(nAheadChannels & nBit)) {
-      nAheadChannels |= nBit;
-      ZeroRow(anAheadSum[ch], kAheadSamples);
-      ZeroRow(anAheadVoices[ch], kAheadSamples + 1);
-    }
+    nAheadChannels |= nBit;
     const VoiceRun run = RenderVoiceRun(v, nCount, anAheadSine, anAheadSum[ch]);
-    // Counted in every sample it sounded in: marks now, a running sum below.
+    // Counted in every sample it sounded in: marks now, a running sum as
+    // the samples are handed out.
     anAheadVoices[ch][0] += 1;
-    anAheadVoices[ch][run.nSamples] -= 1;
+    if (run.nSamples < nCount)
+      anAheadVoices[ch][run.nSamples] -= 1;
     anEndSample[v] = kNoEnd;
     if (!aVoice[v].bActive) {
       const int32_t e = run.nSamples - 1;
@@ -159,6 +151,8 @@ void MakeAhead(int32_t *pAcc) {
     const int32_t ch = rSlot.nChannel;
     const int64_t nSum = rSlot.pnSum[i];
     const int32_t nVoices = rSlot.nVoices + rSlot.pnVoices[i];
+    rSlot.pnSum[i] = 0; // the rows are all zero again when the block is out
+    rSlot.pnVoices[i] = 0;
     rSlot.nVoices = nVoices;
     pAcc[kAccLeft + ch] =
         static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccLeft + ch]) +
@@ -178,7 +172,9 @@ void SyncAhead() {
     nVoiceTop = nSavedTop;
     nLfoPhase = nSavedLfoPhase;
     nLfoCount = nSavedLfoCount;
+    ClearRows(nAheadChannels); // what was not handed out
     RenderAheadSamples(nAheadNext);
+    ClearRows(nAheadChannels); // the replay's own sums, not handed out again
   }
   nAheadLength = 0;
   nAheadNext = 0;

@@ -89,19 +89,6 @@ inline void StoreFrame(uint8_t *p, int32_t nL, int32_t nR) {
   WriteLineFrame(p, 0, nL, nR);
 }
 
-// The 3D engine of a block, called directly rather than through the pointer.
-enum class Engine3D { Light, Medium, Heavy, Other };
-
-Engine3D Engine3DOf(Pfn3DEngine pfn) {
-  if (pfn == Engine3DLight) {
-    return Engine3D::Light;
-  }
-  if (pfn == Engine3DMedium) {
-    return Engine3D::Medium;
-  }
-  return pfn == Engine3DHeavy ? Engine3D::Heavy : Engine3D::Other;
-}
-
 // Copies of the channel fields the mix reads per sample. Only a tick's events
 // change them inside a block, so they are taken again after every tick.
 struct ChannelSends {
@@ -241,7 +228,6 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   const bool bFilter = M != Mode::Test && bLPF && nPCMRate <= kFilterRate && nPCMRate > 0;
   const bool bMono = M == Mode::Play && bMonoMix;
   const Pfn3DEngine pfnEngine = pfn3DEngine;
-  const Engine3D eEngine = Engine3DOf(pfnEngine);
   const int32_t nRate = nPCMRate;
   const int32_t nGain = nMasterGain;
   const int32_t nVolume = nOutVolume;
@@ -301,20 +287,7 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       apfnMake[u](pAcc);
     }
     if (b3D) {
-      switch (eEngine) {
-      case Engine3D::Light:
-        Engine3DLight();
-        break;
-      case Engine3D::Medium:
-        Engine3DMedium();
-        break;
-      case Engine3D::Heavy:
-        Engine3DHeavy();
-        break;
-      case Engine3D::Other:
-        pfnEngine();
-        break;
-      }
+      pfnEngine();
     }
     if (bReverb) {
       ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);

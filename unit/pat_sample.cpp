@@ -133,7 +133,8 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   if (!std::isfinite(r) || !(r > 0.0f))
     return 0;
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
-  if (double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0 > double(kMaxPatDataBytes) * 1.01)
+  const double fOutBytes = double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0;
+  if (fOutBytes > double(kMaxPatDataBytes) * 1.01)
     return 0;
 
   // Raw data with two zero bytes behind, so an odd 16-bit wave never reads past it.
@@ -152,7 +153,7 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   int32_t nSize;
   try {
     // The size the rate ratio gives, and a little more: one pass, few moves.
-    out.reserve(size_t(double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0) + 64);
+    out.reserve(size_t(fOutBytes) + 64);
     nSize = Resample(w, raw.data(), r, inst, out);
   } catch (const std::bad_alloc &) {
     return 0;

@@ -44,10 +44,19 @@ typedef void (*PfnRemoveCFG)(void);
 typedef void (*PfnFreeLockCFG)(void);
 typedef void (*PfnMidiIn)(const uint8_t *pMsg, int32_t nSource);
 typedef intptr_t (*PfnSysSig)(UnitWindow hwnd, int32_t nCode);
+typedef uint32_t (*PfnMakeBlock)(int32_t *pRows, int32_t nCount);
 }
+
+// Beyond the thirteen, a unit may export MakeBlock: the same as nCount calls
+// of Make (1 <= nCount <= kBlockFrames) with no other call in between, into
+// rows: accumulator k of sample i is pRows[k * kBlockFrames + i]. It adds, as
+// Make does, and returns a mask with bit ch set for every channel whose three
+// rows it may have changed. The host uses it when present; units without it
+// are called sample by sample.
+constexpr int32_t kBlockFrames = 128;
+inline constexpr const char *kUnitBlockEntryName = "MakeBlock";
 
 // Export names, in the order the host resolves them.
 inline constexpr const char *kUnitEntryNames[13] = {
-    "GetType",   "GetName", "GetVer",  "TestDLL",     "Copyright",
-    "Make",      "SetRate", "InitUNIT", "LoadCFG",    "RemoveCFG",
-    "FreeLockCFG", "MidiIn", "SysSig"};
+    "GetType",  "GetName", "GetVer",    "TestDLL",     "Copyright", "Make",  "SetRate",
+    "InitUNIT", "LoadCFG", "RemoveCFG", "FreeLockCFG", "MidiIn",    "SysSig"};

@@ -4,6 +4,9 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/unit_interface.h"
 #include "unit/channels.h"
@@ -19,28 +22,24 @@ namespace {
 constexpr int32_t kNotActive = -2;    // anEndSample: voice silent when the block began
 constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the block's end
 
-// The block being handed out. Between blocks every row is all zero: Make
-// clears each value as it hands it out, and SyncAhead clears what it drops.
-int32_t anAheadSine[kAheadSamples];                  // vibrato sine of each sample
-int32_t anAheadSum[kChannelCount][kAheadSamples];    // a channel's nSum of each sample
-int32_t anAheadVoices[kChannelCount][kAheadSamples]; // its nVoiceCount, as changes
-uint32_t nAheadChannels = 0;                         // bit ch: a voice of ch sounded
-int32_t nAheadLength = 0;                            // samples in the block
-int32_t nAheadNext = 0;                              // next sample to hand out
-int32_t anEndSample[kVoiceCount];                    // sample in which a voice ended
+// The block. RenderAheadSamples adds into the sum and mark rows, which are
+// all zero between blocks: ScaleRows turns them into the rows handed out and
+// clears them, and SyncAhead clears what a replay leaves in them.
+int32_t anAheadSine[kAheadSamples];                           // vibrato sine of each sample
+alignas(16) int32_t anAheadSum[kChannelCount][kAheadSamples]; // a channel's nSum of each sample
+int32_t anAheadVoices[kChannelCount][kAheadSamples];          // its nVoiceCount, as changes
+uint32_t nAheadChannels = 0;                                  // bit ch: a voice of ch sounded
+int32_t nAheadLength = 0;                                     // samples in the block
+int32_t nAheadNext = 0;                                       // next sample to hand out
+int32_t anEndSample[kVoiceCount];                             // sample in which a voice ended
 
-// A channel of the block, with what Make reads of it: the gain and
-// pan stay put for a block (a message that changes them first undoes the
-// block), and nVoices is the channel's voice count in the sample handed out.
-struct AheadSlot {
-  int64_t nGainPanL; // nGain x nPanL (at most 124 x 63: the product with a sum cannot wrap)
-  int64_t nGainPanR; // nGain x nPanR
-  int32_t *pnSum;
-  int32_t *pnVoices;
-  int32_t nChannel;
-  int32_t nVoices;
-};
-AheadSlot aAheadSlot[kChannelCount];
+// What Make adds for each sample of the block, per channel that sounded.
+// The gain and pan stay put for a block: a message that changes them first
+// undoes the block.
+alignas(16) int32_t anAheadLeft[kChannelCount][kAheadSamples];  // nSum x nGain x nPanL / kPanScale
+alignas(16) int32_t anAheadRight[kChannelCount][kAheadSamples]; // nSum x nGain x nPanR / kPanScale
+int32_t anAheadCount[kChannelCount][kAheadSamples];             // nVoiceCount
+int32_t anAheadSlot[kChannelCount]; // the channels that sounded, in order
 int32_t nAheadSlots = 0;
 
 // The state at the start of the block, to go back to.
@@ -76,15 +75,83 @@ void RecountTop(int32_t nTop, int32_t nLastSample, int32_t nLastVoice) {
   nVoiceTop = v + 1;
 }
 
-// The slots of the channels that sounded in the block.
-void FillAheadSlots() {
+// x x g / kPanScale for four sums x, truncated toward zero, for a weight
+// 0 <= g < 2^13 in the even lanes of vWeight. Formed as sign and magnitude:
+// |x| x g < 2^44, shifted by 13 it fits in 32 bits, and a 32-bit q / 3 is
+// q x 0xAAAAAAAB >> 33 exactly.
+#if defined(__SSE2__)
+inline __m128i PanScale4(__m128i v, __m128i vWeight) {
+  static_assert(kPanScale == 3 << 13);
+  const __m128i vThird = _mm_set1_epi32(static_cast<int32_t>(0xAAAAAAABu));
+  const __m128i m = _mm_srai_epi32(v, 31);
+  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |x|, 2^31 included
+  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, vWeight), 13);
+  const __m128i qOdd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), vWeight), 13);
+  const __m128i rEven = _mm_srli_epi64(_mm_mul_epu32(qEven, vThird), 33);
+  const __m128i rOdd = _mm_srli_epi64(_mm_mul_epu32(qOdd, vThird), 33);
+  const __m128i r = _mm_or_si128(rEven, _mm_slli_epi64(rOdd, 32));
+  return _mm_sub_epi32(_mm_xor_si128(r, m), m);
+}
+#endif
+
+// Wrapping sums of the rows handed out: stored into the block's own rows,
+// added into the host's.
+template <bool kAdd> inline void Put(int32_t *p, int32_t v) {
+  *p = kAdd ? static_cast<int32_t>(static_cast<uint32_t>(*p) + static_cast<uint32_t>(v)) : v;
+}
+#if defined(__SSE2__)
+template <bool kAdd> inline void Put4(int32_t *p, __m128i v) {
+  auto *const q = reinterpret_cast<__m128i *>(p);
+  _mm_storeu_si128(q, kAdd ? _mm_add_epi32(_mm_loadu_si128(q), v) : v);
+}
+#endif
+
+// Make's values for channel ch over the first nCount samples of the block,
+// from its sum and mark rows, which go back to zero.
+template <bool kAdd>
+void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int32_t *pnCount) {
+  const UnitChannel &rChannel = aUnitChannel[ch];
+  const int64_t nGainPanL = static_cast<int64_t>(rChannel.nGain) * rChannel.nPanL;
+  const int64_t nGainPanR = static_cast<int64_t>(rChannel.nGain) * rChannel.nPanR;
+  int32_t *const pnSum = anAheadSum[ch];
+  int32_t i = 0;
+#if defined(__SSE2__)
+  // The channel's gain (at most 124) and pans (at most 63) keep the weights
+  // small; other values take the plain loop.
+  if (nGainPanL >= 0 && nGainPanL < 8192 && nGainPanR >= 0 && nGainPanR < 8192) {
+    const __m128i vL = _mm_set1_epi32(static_cast<int32_t>(nGainPanL));
+    const __m128i vR = _mm_set1_epi32(static_cast<int32_t>(nGainPanR));
+    for (; i + 4 <= nCount; i += 4) {
+      auto *const p = reinterpret_cast<__m128i *>(pnSum + i);
+      const __m128i v = _mm_load_si128(p);
+      _mm_store_si128(p, _mm_setzero_si128());
+      Put4<kAdd>(pnLeft + i, PanScale4(v, vL));
+      Put4<kAdd>(pnRight + i, PanScale4(v, vR));
+    }
+  }
+#endif
+  for (; i < nCount; ++i) {
+    const int64_t nSum = pnSum[i];
+    pnSum[i] = 0;
+    Put<kAdd>(pnLeft + i, static_cast<int32_t>(nSum * nGainPanL / kPanScale));
+    Put<kAdd>(pnRight + i, static_cast<int32_t>(nSum * nGainPanR / kPanScale));
+  }
+  int32_t *const pnMarks = anAheadVoices[ch];
+  int32_t nVoices = 0;
+  for (i = 0; i < nCount; ++i) {
+    nVoices += pnMarks[i];
+    pnMarks[i] = 0;
+    Put<kAdd>(pnCount + i, nVoices);
+  }
+}
+
+// The rows handed out, for every channel that sounded in the block.
+void ScaleRows() {
   int32_t j = 0;
-  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1, ++j) {
+  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
-    const UnitChannel &rChannel = aUnitChannel[ch];
-    const int64_t nGain = rChannel.nGain;
-    aAheadSlot[j] = {
-        nGain * rChannel.nPanL, nGain * rChannel.nPanR, anAheadSum[ch], anAheadVoices[ch], ch, 0};
+    ScaleRow<false>(ch, kAheadSamples, anAheadLeft[ch], anAheadRight[ch], anAheadCount[ch]);
+    anAheadSlot[j++] = ch;
   }
   nAheadSlots = j;
 }
@@ -139,7 +206,7 @@ void MakeAhead(int32_t *pAcc) {
     nSavedLfoCount = nLfoCount;
     std::memcpy(aSavedVoice, aVoice, sizeof(Voice) * static_cast<size_t>(nVoiceTop));
     RenderAheadSamples(kAheadSamples);
-    FillAheadSlots();
+    ScaleRows();
     nAheadLength = kAheadSamples;
     nAheadNext = 0;
   }
@@ -147,22 +214,31 @@ void MakeAhead(int32_t *pAcc) {
   const int32_t i = nAheadNext++;
   const int32_t nSlots = nAheadSlots; // pAcc may alias the globals: read once
   for (int32_t j = 0; j < nSlots; ++j) {
-    AheadSlot &rSlot = aAheadSlot[j];
-    const int32_t ch = rSlot.nChannel;
-    const int64_t nSum = rSlot.pnSum[i];
-    const int32_t nVoices = rSlot.nVoices + rSlot.pnVoices[i];
-    rSlot.pnSum[i] = 0; // the rows are all zero again when the block is out
-    rSlot.pnVoices[i] = 0;
-    rSlot.nVoices = nVoices;
-    pAcc[kAccLeft + ch] =
-        static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccLeft + ch]) +
-                             static_cast<uint32_t>(nSum * rSlot.nGainPanL / kPanScale));
-    pAcc[kAccRight + ch] =
-        static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccRight + ch]) +
-                             static_cast<uint32_t>(nSum * rSlot.nGainPanR / kPanScale));
+    const int32_t ch = anAheadSlot[j];
+    pAcc[kAccLeft + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccLeft + ch]) +
+                                               static_cast<uint32_t>(anAheadLeft[ch][i]));
+    pAcc[kAccRight + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccRight + ch]) +
+                                                static_cast<uint32_t>(anAheadRight[ch][i]));
     pAcc[kAccVoices + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccVoices + ch]) +
-                                                 static_cast<uint32_t>(nVoices));
+                                                 static_cast<uint32_t>(anAheadCount[ch][i]));
   }
+}
+
+uint32_t MakeBlock(int32_t *pRows, int32_t nCount) {
+  static_assert(kAheadSamples == kBlockFrames);
+  SyncAhead();
+  if (nCount <= 0)
+    return 0;
+  if (nCount > kBlockFrames)
+    nCount = kBlockFrames;
+  RenderAheadSamples(nCount);
+  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    ScaleRow<true>(ch, nCount, pRows + (kAccLeft + ch) * kBlockFrames,
+                   pRows + (kAccRight + ch) * kBlockFrames,
+                   pRows + (kAccVoices + ch) * kBlockFrames);
+  }
+  return nAheadChannels;
 }
 
 void SyncAhead() {
@@ -172,7 +248,6 @@ void SyncAhead() {
     nVoiceTop = nSavedTop;
     nLfoPhase = nSavedLfoPhase;
     nLfoCount = nSavedLfoCount;
-    ClearRows(nAheadChannels); // what was not handed out
     RenderAheadSamples(nAheadNext);
     ClearRows(nAheadChannels); // the replay's own sums, not handed out again
   }

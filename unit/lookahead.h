@@ -15,6 +15,9 @@ constexpr int32_t kAheadSamples = 128; // block length: short, as messages cut b
 
 // Adds the next output sample of the unit to the 48 accumulators, as Make does.
 void MakeAhead(int32_t *pAcc);
+// nCount samples of Make at once, added into the host's rows; returns the
+// channels that sounded (see PfnMakeBlock).
+uint32_t MakeBlock(int32_t *pRows, int32_t nCount);
 // Drops the samples rendered but not yet handed out, leaving the voices, the
 // vibrato phase and nVoiceTop as Make alone would have left them.
 void SyncAhead();

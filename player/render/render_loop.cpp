@@ -1,6 +1,7 @@
 // The block renderers: per output sample the sequencer clock, the units, the
 // 3D stage, the channel mix with its sends, reverb, chorus, gains, band filter
 // and saturation; per block the end-of-song countdown, meters and load figure.
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cstring>
@@ -31,6 +32,7 @@ constexpr int32_t kOverloadPercent = 90;
 constexpr int32_t kMaxElapsedMs = 10000000; // keeps the load sums inside 32 bits
 
 MeterFrame aMeterFrames[kOutBufCount];
+int32_t bBlockRender = 1;
 int32_t abMeterReady[kOutBufCount];
 MeterFrame CurMeterFrame;
 int32_t anLoadHist[10];
@@ -215,6 +217,113 @@ inline void ZeroAcc(int32_t *p, int32_t nCount) {
 }
 #endif
 
+// The units' accumulators for a run of frames, as the block form of Make
+// fills them: accumulator k of frame i at [k * kBlockFrames + i]. All zero
+// between runs; rows are cleared in whole quads, as the mix reads them.
+alignas(16) int32_t anRows[kAccCount * kBlockFrames];
+
+inline int32_t *Row(int32_t k) {
+  return anRows + k * kBlockFrames;
+}
+
+inline int32_t Quads(int32_t n) {
+  return (n + 3) & ~3;
+}
+
+void ClearRows(uint32_t nMask, int32_t n) {
+  for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    ZeroAcc(Row(kAccLeft + ch), Quads(n));
+    ZeroAcc(Row(kAccRight + ch), Quads(n));
+    ZeroAcc(Row(kAccVoices + ch), Quads(n));
+  }
+}
+
+// A run's mix and send sums, per frame.
+struct RowMix {
+  int32_t *pnMixL;
+  int32_t *pnMixR;
+  int32_t *pnRevL;
+  int32_t *pnRevR;
+  int32_t *pnChoL;
+  int32_t *pnChoR;
+};
+
+// The channel loop of the sample path, turned around: channel by channel
+// over the frames of a run. Wrapping sums do not depend on their order, so
+// every frame gets the sample path's mix and sends. Peaks, when asked for,
+// are raised as in playback (1/1024 units).
+void MixRows(const RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bool bReverb,
+             bool bChorus, int32_t *pnPeakL, int32_t *pnPeakR) {
+  ZeroAcc(m.pnMixL, Quads(n));
+  ZeroAcc(m.pnMixR, Quads(n));
+  ZeroAcc(m.pnRevL, Quads(n));
+  ZeroAcc(m.pnRevR, Quads(n));
+  ZeroAcc(m.pnChoL, Quads(n));
+  ZeroAcc(m.pnChoR, Quads(n));
+  for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    const int32_t *const pL = Row(kAccLeft + ch);
+    const int32_t *const pR = Row(kAccRight + ch);
+    const int32_t nRev = bReverb ? sends.anReverb[ch] : 0;
+    const int32_t nCho = bChorus ? sends.anChorus[ch] : 0;
+    const bool bMuted = (sends.nMuted >> ch) & 1;
+#if defined(__SSE2__)
+    if (!bMuted && nRev >= 0 && nCho >= 0) {
+      // Four frames at a time; the rows are zero past n up to a whole quad.
+      const __m128i vRev = _mm_set1_epi32(nRev);
+      const __m128i vCho = _mm_set1_epi32(nCho);
+      for (int32_t i = 0; i < n; i += 4) {
+        const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(pL + i));
+        const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(pR + i));
+        const auto Add = [i](int32_t *p, __m128i v) {
+          auto *const q = reinterpret_cast<__m128i *>(p + i);
+          _mm_store_si128(q, _mm_add_epi32(_mm_load_si128(q), v));
+        };
+        Add(m.pnMixL, vL);
+        Add(m.pnMixR, vR);
+        if (nRev != 0) {
+          Add(m.pnRevL, MulShift4<kReverbSendShift>(vL, vRev));
+          Add(m.pnRevR, MulShift4<kReverbSendShift>(vR, vRev));
+        }
+        if (nCho != 0) {
+          Add(m.pnChoL, MulShift4<kChorusSendShift>(vL, vCho));
+          Add(m.pnChoR, MulShift4<kChorusSendShift>(vR, vCho));
+        }
+      }
+    } else
+#endif
+    {
+      for (int32_t i = 0; i < n; ++i) {
+        int32_t nL = pL[i];
+        int32_t nR = pR[i];
+        if (bMuted) {
+          nL /= kMuteDiv;
+          nR /= kMuteDiv;
+        }
+        m.pnMixL[i] = WrapAdd(m.pnMixL[i], nL);
+        m.pnMixR[i] = WrapAdd(m.pnMixR[i], nR);
+        if (nRev != 0) {
+          m.pnRevL[i] = WrapAdd(m.pnRevL[i], MulDiv(nL, nRev, kReverbSendDiv));
+          m.pnRevR[i] = WrapAdd(m.pnRevR[i], MulDiv(nR, nRev, kReverbSendDiv));
+        }
+        if (nCho != 0) {
+          m.pnChoL[i] = WrapAdd(m.pnChoL[i], MulDiv(nL, nCho, kChorusSendDiv));
+          m.pnChoR[i] = WrapAdd(m.pnChoR[i], MulDiv(nR, nCho, kChorusSendDiv));
+        }
+      }
+    }
+    if (pnPeakL) {
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t nL = bMuted ? pL[i] / kMuteDiv : pL[i];
+        const int32_t nR = bMuted ? pR[i] / kMuteDiv : pR[i];
+        pnPeakL[ch] = std::max(pnPeakL[ch], Abs32(nL / 1024));
+        pnPeakR[ch] = std::max(pnPeakR[ch], Abs32(nR / 1024));
+      }
+    }
+  }
+}
+
 // Renders nFrames frames into pOut. One body for the three renderers; the mode
 // decides, at compile time, which steps run. Everything that stays put during
 // a block is read once; the effect positions and sums live in locals and go
@@ -237,12 +346,20 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
 
   // The units bound for this block (the panel binds and toggles between blocks).
   PfnMake apfnMake[kUnitSlots];
+  PfnMakeBlock apfnMakeBlock[kUnitSlots];
   int32_t nMakes = 0;
+  bool bAllBlocks = true; // every unit has the block form of Make
   for (const UnitSlot &s : aUnitSlots) {
     if (s.bActive && s.pfnMake) {
+      apfnMakeBlock[nMakes] = s.pfnMakeBlock;
+      bAllBlocks = bAllBlocks && s.pfnMakeBlock;
       apfnMake[nMakes++] = s.pfnMake;
     }
   }
+  // Runs of samples between events go through the units' block form and a
+  // mix per channel row; the 3D stage works on the accumulators sample by
+  // sample and the sound test has no sequencer, so they keep the sample loop.
+  const bool bBlocks = M != Mode::Test && bAllBlocks && !b3D && bBlockRender;
 
   ChannelSends sends;
   LoadChannelSends(sends);
@@ -273,113 +390,10 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   int32_t nFiltR = nLpfR;
   int32_t *const pAcc = anChannelAcc;
 
-  for (int32_t f = 0; f < nFrames; ++f) {
-    if (bLfo) {
-      ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
-    }
-    if constexpr (M != Mode::Test) {
-      // Dispatches at most one tick's events before the units render.
-      if (SequencerClock()) {
-        LoadChannelSends(sends);
-      }
-    }
-    for (int32_t u = 0; u < nMakes; ++u) {
-      apfnMake[u](pAcc);
-    }
-    if (b3D) {
-      pfnEngine();
-    }
-    if (bReverb) {
-      ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
-    }
-    if (bChorus) {
-      nChoInL = 0;
-      nChoInR = 0;
-    }
-    if (f == nFrames - 1) {
-      for (int32_t ch = 0; ch < 16; ++ch) {
-        aChannels[ch].nLevelOut = pAcc[kAccVoices + ch];
-      }
-    }
-
-    uint32_t nMixL = 0; // sums wrap: unsigned
-    uint32_t nMixR = 0;
-    // Peaks in 1/1024 units, 1/256 in the sound test.
-    const auto RaisePeaks = [&](int32_t ch, int32_t nL, int32_t nR) {
-      const int32_t nScale = M == Mode::Play ? 1024 : 256;
-      const int32_t nPL = Abs32(nL / nScale);
-      const int32_t nPR = Abs32(nR / nScale);
-      if (nPL > anPeakL[ch]) {
-        anPeakL[ch] = nPL;
-      }
-      if (nPR > anPeakR[ch]) {
-        anPeakR[ch] = nPR;
-      }
-    };
-    uint32_t nNonZero; // channels whose sums go back to zero below
-#if defined(__SSE2__)
-    if (sends.bPlain) {
-      MixAll(pAcc, sends, bReverb, bChorus, nMixL, nMixR, nRevInL, nRevInR, nChoInL, nChoInR);
-      nNonZero = 0xffff;
-      if constexpr (M != Mode::Record) {
-        nNonZero = SoundingChannels(pAcc);
-        for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
-          const int32_t ch = std::countr_zero(nBits);
-          RaisePeaks(ch, pAcc[kAccLeft + ch], pAcc[kAccRight + ch]);
-        }
-      }
-    } else
-#endif
-    {
-      nNonZero = SoundingChannels(pAcc);
-      uint32_t nSounding = nNonZero;
-      if constexpr (M == Mode::Record) {
-        nSounding &= ~sends.nMuted; // a muted channel is not recorded
-      }
-      while (nSounding != 0) {
-        const int32_t ch = std::countr_zero(nSounding);
-        nSounding &= nSounding - 1;
-        int32_t nL = pAcc[kAccLeft + ch];
-        int32_t nR = pAcc[kAccRight + ch];
-        if constexpr (M != Mode::Record) {
-          if (sends.nMuted & (1u << ch)) {
-            nL /= kMuteDiv;
-            nR /= kMuteDiv;
-          }
-        }
-        nMixL += static_cast<uint32_t>(nL);
-        nMixR += static_cast<uint32_t>(nR);
-        if (bReverb) {
-          const int32_t nSend = sends.anReverb[ch];
-          if (nSend != 0) {
-            nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
-            nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
-          }
-        }
-        if (bChorus) {
-          const int32_t nSend = sends.anChorus[ch];
-          if (nSend != 0) {
-            nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
-            nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
-          }
-        }
-        if constexpr (M != Mode::Record) {
-          RaisePeaks(ch, nL, nR);
-        }
-      }
-    }
-    // Back to all zero: the sums that were not zero, and the voice counts.
-    if (nNonZero == 0xffff) {
-      ZeroAcc(pAcc, 32);
-    } else {
-      for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
-        const int32_t ch = std::countr_zero(nBits);
-        pAcc[kAccLeft + ch] = 0;
-        pAcc[kAccRight + ch] = 0;
-      }
-    }
-    ZeroAcc(pAcc + kAccVoices, 16);
-
+  // Reverb, chorus, gains, band filter and saturation of the mixed frame f,
+  // into pOut; the sends are in nRevInL/R and nChoInL/R.
+  const auto OutputFrame = [&](int32_t f, uint32_t nMixL, uint32_t nMixR)
+      __attribute__((always_inline)) {
     int32_t nOutL = static_cast<int32_t>(nMixL);
     int32_t nOutR = static_cast<int32_t>(nMixR);
     if (bReverb) {
@@ -439,6 +453,164 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       }
     }
     StoreFrame(pOut + 4 * f, nOutL, nOutR); // the sound test stores the low 16 bits
+  };
+
+  if (bBlocks) {
+    alignas(16) int32_t anMixL[kBlockFrames]; // a run's mix and sends, per frame
+    alignas(16) int32_t anMixR[kBlockFrames];
+    alignas(16) int32_t anRevL[kBlockFrames];
+    alignas(16) int32_t anRevR[kBlockFrames];
+    alignas(16) int32_t anChoL[kBlockFrames];
+    alignas(16) int32_t anChoR[kBlockFrames];
+    RowMix mix{anMixL, anMixR, anRevL, anRevR, anChoL, anChoR};
+    for (int32_t f = 0; f < nFrames;) {
+      // The run starts with the sample whose tick may serve events and ends
+      // before the next such sample.
+      if (SequencerClock()) {
+        LoadChannelSends(sends);
+      }
+      const int32_t nMax = nFrames - f < kBlockFrames ? nFrames - f : kBlockFrames;
+      const int32_t n = 1 + SequencerQuietRun(nMax - 1);
+      uint32_t nMask = 0;
+      for (int32_t u = 0; u < nMakes; ++u) {
+        nMask |= apfnMakeBlock[u](anRows, n);
+      }
+      nMask &= 0xffff;
+      const bool bPeaks = M != Mode::Record;
+      MixRows(mix, n, nMask & (M == Mode::Record ? ~sends.nMuted : 0xffff), sends, bReverb, bChorus,
+              bPeaks ? anPeakL : nullptr, bPeaks ? anPeakR : nullptr);
+      if (f + n == nFrames) {
+        for (int32_t ch = 0; ch < 16; ++ch) {
+          aChannels[ch].nLevelOut = anRows[(kAccVoices + ch) * kBlockFrames + n - 1];
+        }
+      }
+      ClearRows(nMask, n);
+      for (int32_t i = 0; i < n; ++i, ++f) {
+        if (bLfo) {
+          ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
+        }
+        if (bReverb) {
+          ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
+          nRevInL = WrapAdd(nRevInL, anRevL[i]);
+          nRevInR = WrapAdd(nRevInR, anRevR[i]);
+        }
+        if (bChorus) {
+          nChoInL = anChoL[i];
+          nChoInR = anChoR[i];
+        }
+        OutputFrame(f, static_cast<uint32_t>(anMixL[i]), static_cast<uint32_t>(anMixR[i]));
+      }
+    }
+  } else {
+    for (int32_t f = 0; f < nFrames; ++f) {
+      if (bLfo) {
+        ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
+      }
+      if constexpr (M != Mode::Test) {
+        // Dispatches at most one tick's events before the units render.
+        if (SequencerClock()) {
+          LoadChannelSends(sends);
+        }
+      }
+      for (int32_t u = 0; u < nMakes; ++u) {
+        apfnMake[u](pAcc);
+      }
+      if (b3D) {
+        pfnEngine();
+      }
+      if (bReverb) {
+        ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
+      }
+      if (bChorus) {
+        nChoInL = 0;
+        nChoInR = 0;
+      }
+      if (f == nFrames - 1) {
+        for (int32_t ch = 0; ch < 16; ++ch) {
+          aChannels[ch].nLevelOut = pAcc[kAccVoices + ch];
+        }
+      }
+
+      uint32_t nMixL = 0; // sums wrap: unsigned
+      uint32_t nMixR = 0;
+      // Peaks in 1/1024 units, 1/256 in the sound test.
+      const auto RaisePeaks = [&](int32_t ch, int32_t nL, int32_t nR) {
+        const int32_t nScale = M == Mode::Play ? 1024 : 256;
+        const int32_t nPL = Abs32(nL / nScale);
+        const int32_t nPR = Abs32(nR / nScale);
+        if (nPL > anPeakL[ch]) {
+          anPeakL[ch] = nPL;
+        }
+        if (nPR > anPeakR[ch]) {
+          anPeakR[ch] = nPR;
+        }
+      };
+      uint32_t nNonZero; // channels whose sums go back to zero below
+#if defined(__SSE2__)
+      if (sends.bPlain) {
+        MixAll(pAcc, sends, bReverb, bChorus, nMixL, nMixR, nRevInL, nRevInR, nChoInL, nChoInR);
+        nNonZero = 0xffff;
+        if constexpr (M != Mode::Record) {
+          nNonZero = SoundingChannels(pAcc);
+          for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
+            const int32_t ch = std::countr_zero(nBits);
+            RaisePeaks(ch, pAcc[kAccLeft + ch], pAcc[kAccRight + ch]);
+          }
+        }
+      } else
+#endif
+      {
+        nNonZero = SoundingChannels(pAcc);
+        uint32_t nSounding = nNonZero;
+        if constexpr (M == Mode::Record) {
+          nSounding &= ~sends.nMuted; // a muted channel is not recorded
+        }
+        while (nSounding != 0) {
+          const int32_t ch = std::countr_zero(nSounding);
+          nSounding &= nSounding - 1;
+          int32_t nL = pAcc[kAccLeft + ch];
+          int32_t nR = pAcc[kAccRight + ch];
+          if constexpr (M != Mode::Record) {
+            if (sends.nMuted & (1u << ch)) {
+              nL /= kMuteDiv;
+              nR /= kMuteDiv;
+            }
+          }
+          nMixL += static_cast<uint32_t>(nL);
+          nMixR += static_cast<uint32_t>(nR);
+          if (bReverb) {
+            const int32_t nSend = sends.anReverb[ch];
+            if (nSend != 0) {
+              nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
+              nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
+            }
+          }
+          if (bChorus) {
+            const int32_t nSend = sends.anChorus[ch];
+            if (nSend != 0) {
+              nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
+              nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
+            }
+          }
+          if constexpr (M != Mode::Record) {
+            RaisePeaks(ch, nL, nR);
+          }
+        }
+      }
+      // Back to all zero: the sums that were not zero, and the voice counts.
+      if (nNonZero == 0xffff) {
+        ZeroAcc(pAcc, 32);
+      } else {
+        for (uint32_t nBits = nNonZero; nBits != 0; nBits &= nBits - 1) {
+          const int32_t ch = std::countr_zero(nBits);
+          pAcc[kAccLeft + ch] = 0;
+          pAcc[kAccRight + ch] = 0;
+        }
+      }
+      ZeroAcc(pAcc + kAccVoices, 16);
+
+      OutputFrame(f, nMixL, nMixR);
+    }
   }
 
   if constexpr (M != Mode::Record) {

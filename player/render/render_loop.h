@@ -45,6 +45,7 @@ extern int32_t anLoadHist[10];   // load figure history, ms
 extern int32_t nLoadPercent;     // smoothed render time per block, % of its duration
 extern int32_t bHiResTimer;      // 1: load figure from the high-resolution clock
 extern double dTimerFreq;        // its counts per second
+extern int32_t bBlockRender;     // 0: units sample by sample even when they have MakeBlock
 
 // Clears the per-run statistics (load history and figure); playback and
 // sound-test start call it.

@@ -347,6 +347,30 @@ int32_t SequencerClock() {
   return ClockTick();
 }
 
+int32_t SequencerQuietRun(int32_t nMax) {
+  // Every tick lowers each active track's delta by one and serves the tracks
+  // that reach 0: the ticks before the smallest delta serve nothing.
+  int32_t nMinDelta = INT32_MAX;
+  for (int32_t t = 0; t < nTracks && t < kMaxTracks; ++t) {
+    if (abTrackActive[t] && anTrackDelta[t] < nMinDelta)
+      nMinDelta = anTrackDelta[t];
+  }
+  int32_t nQuietTicks = nMinDelta > 0 ? nMinDelta - 1 : 0;
+  int32_t n = 0;
+  for (; n < nMax; ++n) {
+    if (nTickAccum - nTickStep > 0) {
+      nTickAccum -= nTickStep;
+      continue;
+    }
+    if (nQuietTicks <= 0)
+      break; // this sample's tick serves events: SequencerClock's to run
+    --nQuietTicks;
+    nTickAccum -= nTickStep;
+    ClockTick();
+  }
+  return n;
+}
+
 int32_t ActiveTrackCount() {
   int32_t nActive = 0;
   for (int32_t t = 0; t < nTracks && t < kMaxTracks; ++t)

@@ -46,6 +46,10 @@ void SeekToMeasure(int32_t nMeasureTo);
 // One step of the tick clock (per output sample): returns 1 when a tick elapsed.
 // The render loop calls it once per sample; SeekToMeasure does the same steps.
 int32_t SequencerClock();
+// Runs the tick clock as SequencerClock would for up to nMax samples, but
+// stops before the first sample whose tick serves an event; returns the
+// samples run. Nothing reaches the units or the channels meanwhile.
+int32_t SequencerQuietRun(int32_t nMax);
 // Number of tracks still active (0 once the song is over).
 int32_t ActiveTrackCount();
 // Runs the tick clock without rendering until every track has ended or nLimit

@@ -171,6 +171,7 @@ void BindUnit(int32_t nSlot) {
     LibClose(hModule);
     void *const apNone[kEntryPoints] = {};
     StoreEntryPoints(s, apNone);
+    s.pfnMakeBlock = nullptr;
     s.hModule = nullptr;
     s.szPath[0] = 0;
     s.szName[0] = 0;
@@ -178,6 +179,7 @@ void BindUnit(int32_t nSlot) {
   }
   s.hModule = hModule;
   StoreEntryPoints(s, apfn);
+  s.pfnMakeBlock = As<PfnMakeBlock>(LibSymbol(hModule, kUnitBlockEntryName));
   EnsurePluginDir();
   std::memset(s.szName, 0, sizeof s.szName);
   s.pfnGetName(s.szName);

@@ -34,6 +34,7 @@ struct UnitSlot {
   PfnFreeLockCFG pfnFreeLockCFG;
   PfnMidiIn pfnMidiIn;
   PfnSysSig pfnSysSig;
+  PfnMakeBlock pfnMakeBlock; // optional block form of Make; null when the unit lacks it
 };
 
 // The unit popup menu as a model the panel shows: one item per catalogue entry.

@@ -318,6 +318,60 @@ TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
   EXPECT_EQ(aMeterFrames[(nBlocks - 1) % 8].anSummary[kMeterMeasure], nMeasure + 1);
 }
 
+// A unit with the block form of Make renders the runs between events at
+// once and the mix goes channel by channel; the sample loop is the
+// reference. Playback and recording, with effects, with channels muted part
+// of the way (muted channels play at 1/12 live and are left out of a
+// recording), at two rates: same samples, same meters.
+TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
+  const auto abSong = ReadFileBytes(std::string(kSongDir) + "/coconut_run2.mid");
+  ASSERT_FALSE(abSong.empty());
+  ASSERT_NE(aUnitSlots[0].pfnMakeBlock, nullptr);
+  n3DLength = 0;
+  const int32_t nBlock = 4 * 997, nBlocks = 90;
+  const auto Run = [&](int32_t nRate, bool bLive) {
+    std::vector<int32_t> an; // samples, then each block's meters
+    EXPECT_EQ(StartSongRun(abSong, nRate), 1);
+    fBlockSeconds = nBlock * 0.25f / static_cast<float>(nRate);
+    for (int32_t b = 0; b < nBlocks; ++b) {
+      for (int32_t ch : {0, 1, 2, 3, 9}) {
+        aChannels[ch].bMute = b >= 30 && b < 60;
+      }
+      const int32_t i = b % kOutBufCount;
+      if (bLive) {
+        EXPECT_EQ(RenderBlock(i, nBlock), nBlock / 4);
+      } else {
+        RenderRecordBlock(nBlock);
+      }
+      an.insert(an.end(), apOutBuf[i], apOutBuf[i] + nBlock);
+      if (bLive) {
+        for (const MeterChannel &c : aMeterFrames[i].aChannel) {
+          an.insert(an.end(), {c.nPeakL, c.nPeakR, c.bSounding});
+        }
+        an.insert(an.end(), aMeterFrames[i].anSummary, aMeterFrames[i].anSummary + 3);
+      }
+    }
+    for (ChannelState &c : aChannels) {
+      c.bMute = 0;
+    }
+    return an;
+  };
+  for (const int32_t nRate : {44100, 22050}) {
+    for (const bool bLive : {false, true}) {
+      bBlockRender = 0;
+      const std::vector<int32_t> anSamples = Run(nRate, bLive);
+      bBlockRender = 1;
+      const std::vector<int32_t> anRuns = Run(nRate, bLive);
+      ASSERT_EQ(anSamples.size(), anRuns.size());
+      size_t k = 0;
+      while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
+        ++k;
+      }
+      EXPECT_EQ(k, anSamples.size()) << nRate << (bLive ? " live" : " recorded");
+    }
+  }
+}
+
 // The engines pass by channels with no input and empty lines; a song whose
 // channels fall silent and return sounds the same as with every channel run.
 TEST_F(SongRenderTest, PassingByQuietChannelsChangesNothing) {

@@ -1,5 +1,5 @@
 # cmake -DLIB=path -P check_exports.cmake: the defined dynamic symbols of LIB
-# must be exactly the thirteen unit entry points.
+# must be exactly the thirteen unit entry points and the block form of Make.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -15,7 +15,7 @@ foreach(line ${lines})
 endforeach()
 list(SORT names)
 set(expected Copyright FreeLockCFG GetName GetType GetVer InitUNIT LoadCFG MidiIn Make
-  RemoveCFG SetRate SysSig TestDLL)
+  MakeBlock RemoveCFG SetRate SysSig TestDLL)
 list(SORT expected)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exports: ${names}\nexpected: ${expected}")

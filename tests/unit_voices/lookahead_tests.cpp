@@ -1,6 +1,7 @@
-// The look-ahead behind the exported Make against Make sample by sample: the
-// same random performance, played once each way, must give the same
-// accumulators in every sample and leave the unit in the same state.
+// The look-ahead behind the exported Make, and the block form MakeBlock,
+// against Make sample by sample: the same random performance, played each
+// way, must give the same accumulators in every sample and leave the unit in
+// the same state.
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -142,20 +143,61 @@ protected:
     return perf;
   }
 
-  // Plays perf with Make per sample (bAhead false) or as the exported entry
-  // points do (bAhead true): the look-ahead, brought back before each message.
-  std::vector<int32_t> Play(const Performance &perf, bool bAhead, State &rEnd) {
+  enum class Way {
+    Plain,  // Make sample by sample
+    Ahead,  // the look-ahead, brought back before each message
+    Blocks, // MakeBlock over random runs between messages, with look-ahead runs among them
+  };
+
+  // One sample's accumulators into the output: every sample through a digest
+  // of it, the whole frame for a sample in four, to show where a difference starts.
+  static void Keep(std::vector<int32_t> &anOut, int32_t i, const int32_t *an) {
+    anOut.insert(anOut.end(), an, an + (i % 4 == 0 ? kAccCount : 0));
+    uint32_t nHash = 0;
+    for (int32_t k = 0; k < kAccCount; ++k)
+      nHash = nHash * 31u + static_cast<uint32_t>(an[k]);
+    anOut.push_back(static_cast<int32_t>(nHash));
+  }
+
+  // MakeBlock for n samples into rows holding noise: it must add to them,
+  // and leave the rows of channels outside its mask as they were.
+  void RunBlock(std::mt19937 &rRuns, std::vector<int32_t> &anOut, int32_t i, int32_t n) {
+    std::vector<int32_t> anRows(kAccCount * kBlockFrames);
+    for (int32_t &v : anRows)
+      v = static_cast<int32_t>(rRuns());
+    const std::vector<int32_t> anBefore = anRows;
+    const uint32_t nMask = vokra::MakeBlock(anRows.data(), n);
+    for (int32_t k = 0; k < kAccCount * kBlockFrames; ++k)
+      anRows[k] = static_cast<int32_t>(static_cast<uint32_t>(anRows[k]) -
+                                       static_cast<uint32_t>(anBefore[k]));
+    for (int32_t k = 0; k < kAccCount; ++k) {
+      const bool bInMask = (nMask >> (k % 16)) & 1;
+      for (int32_t j = 0; j < kBlockFrames; ++j)
+        if ((!bInMask || j >= n) && anRows[k * kBlockFrames + j] != 0)
+          ADD_FAILURE() << "row " << k << " frame " << j << " changed outside the mask or run";
+    }
+    for (int32_t j = 0; j < n; ++j) {
+      int32_t an[kAccCount];
+      for (int32_t k = 0; k < kAccCount; ++k)
+        an[k] = anRows[k * kBlockFrames + j];
+      Keep(anOut, i + j, an);
+    }
+  }
+
+  // Plays perf one way; rEnd gets the unit's state at the end.
+  std::vector<int32_t> Play(const Performance &perf, Way way, State &rEnd) {
     vokra::InitUNIT(nullptr, "/nonexistent/");
     rng.seed(perf.nSoundSeed);
+    std::mt19937 rRuns(perf.nSoundSeed ^ 0x9e3779b9u); // run lengths, apart from the sounds
     vokra::nFinalGain = Uniform(0, 2) == 0 ? Uniform(1, 126) : 127; // the usual one, or not
     MakeInstruments();
     std::vector<int32_t> anOut;
     anOut.reserve(static_cast<size_t>(perf.nSamples) * kAccCount / 4);
     size_t e = 0;
-    for (int32_t i = 0; i < perf.nSamples; ++i) {
+    for (int32_t i = 0; i < perf.nSamples;) {
       for (; e < perf.aEvents.size() && perf.aEvents[e].nSample == i; ++e) {
         const Event &ev = perf.aEvents[e];
-        if (bAhead)
+        if (way != Way::Plain)
           vokra::SyncAhead();
         vokra::bOverSample = ev.bOverSample;
         if (ev.abMsg.empty())
@@ -163,33 +205,44 @@ protected:
         else
           vokra::MidiIn(ev.abMsg.data(), -1);
       }
-      int32_t an[kAccCount] = {};
-      if (bAhead)
-        vokra::MakeAhead(an);
-      else
-        vokra::Make(an);
-      // Every sample is compared through a digest of it; the whole frame is
-      // kept for a sample in four, to show where a difference starts.
-      anOut.insert(anOut.end(), an, an + (i % 4 == 0 ? kAccCount : 0));
-      uint32_t nHash = 0;
-      for (int32_t k = 0; k < kAccCount; ++k)
-        nHash = nHash * 31u + static_cast<uint32_t>(an[k]);
-      anOut.push_back(static_cast<int32_t>(nHash));
+      // Samples up to the next message.
+      const int32_t nNext = e < perf.aEvents.size() ? perf.aEvents[e].nSample : perf.nSamples;
+      int32_t n = 1;
+      if (way == Way::Blocks) {
+        n = std::min({nNext - i, kBlockFrames, static_cast<int32_t>(rRuns() % 160) + 1});
+        if (rRuns() % 4 != 0) {
+          RunBlock(rRuns, anOut, i, n);
+          i += n;
+          continue;
+        }
+      }
+      for (const int32_t nEnd = i + n; i < nEnd; ++i) {
+        int32_t an[kAccCount] = {};
+        if (way == Way::Plain)
+          vokra::Make(an);
+        else
+          vokra::MakeAhead(an);
+        Keep(anOut, i, an);
+      }
     }
-    if (bAhead)
+    if (way != Way::Plain)
       vokra::SyncAhead();
     rEnd = TakeState();
     return anOut;
   }
 
   void ExpectSame(const Performance &perf) {
-    State sPlain, sAhead;
-    const std::vector<int32_t> anPlain = Play(perf, false, sPlain);
-    const std::vector<int32_t> anAhead = Play(perf, true, sAhead);
-    ASSERT_EQ(anPlain.size(), anAhead.size());
-    for (size_t k = 0; k < anPlain.size(); ++k)
-      ASSERT_EQ(anPlain[k], anAhead[k]) << "at output word " << k;
-    EXPECT_TRUE(sPlain == sAhead);
+    State sPlain;
+    const std::vector<int32_t> anPlain = Play(perf, Way::Plain, sPlain);
+    for (const Way way : {Way::Ahead, Way::Blocks}) {
+      SCOPED_TRACE(way == Way::Ahead ? "look-ahead" : "blocks");
+      State sOther;
+      const std::vector<int32_t> anOther = Play(perf, way, sOther);
+      ASSERT_EQ(anPlain.size(), anOther.size());
+      for (size_t k = 0; k < anPlain.size(); ++k)
+        ASSERT_EQ(anPlain[k], anOther[k]) << "at output word " << k;
+      EXPECT_TRUE(sPlain == sOther);
+    }
   }
 };
 

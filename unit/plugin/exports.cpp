@@ -1,5 +1,6 @@
-// The thirteen entry points of the sound unit, exported with C linkage, and
-// what the library does when it is loaded into and unloaded from a process.
+// The thirteen entry points of the sound unit and the block form of Make,
+// exported with C linkage, and what the library does when it is loaded into
+// and unloaded from a process.
 #include <cstdint>
 #include <type_traits>
 
@@ -57,6 +58,10 @@ VOKRA_EXPORT void Copyright(UnitWindow hwnd) {
 VOKRA_EXPORT void Make(int32_t *pAcc) {
   vokra::MakeAhead(pAcc);
 }
+// Make for a run of samples, for hosts that know the block form.
+VOKRA_EXPORT uint32_t MakeBlock(int32_t *pRows, int32_t nCount) {
+  return vokra::MakeBlock(pRows, nCount);
+}
 VOKRA_EXPORT int32_t SetRate(int32_t nRate) {
   vokra::SyncAhead();
   return vokra::SetRate(nRate);
@@ -105,3 +110,4 @@ static_assert(std::is_same_v<decltype(&RemoveCFG), PfnRemoveCFG>);
 static_assert(std::is_same_v<decltype(&FreeLockCFG), PfnFreeLockCFG>);
 static_assert(std::is_same_v<decltype(&MidiIn), PfnMidiIn>);
 static_assert(std::is_same_v<decltype(&SysSig), PfnSysSig>);
+static_assert(std::is_same_v<decltype(&MakeBlock), PfnMakeBlock>);

@@ -22,16 +22,24 @@ namespace {
 constexpr int32_t kNotActive = -2;    // anEndSample: voice silent when the block began
 constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the block's end
 
-// The block. RenderAheadSamples adds into the sum and mark rows, which are
-// all zero between blocks: ScaleRows turns them into the rows handed out and
-// clears them, and SyncAhead clears what a replay leaves in them.
+// The block. RenderAheadSamples adds into the sum rows and voice counts,
+// which are all zero between blocks: ScaleRows turns them into the rows
+// handed out and clears them, and SyncAhead clears what a replay leaves.
 int32_t anAheadSine[kAheadSamples];                           // vibrato sine of each sample
 alignas(16) int32_t anAheadSum[kChannelCount][kAheadSamples]; // a channel's nSum of each sample
-int32_t anAheadVoices[kChannelCount][kAheadSamples];          // its nVoiceCount, as changes
-uint32_t nAheadChannels = 0;                                  // bit ch: a voice of ch sounded
-int32_t nAheadLength = 0;                                     // samples in the block
-int32_t nAheadNext = 0;                                       // next sample to hand out
-int32_t anEndSample[kVoiceCount];                             // sample in which a voice ended
+int32_t anAheadStart[kChannelCount]; // voices of a channel sounding as the block began
+// A voice that ended inside the block: its channel counts one voice fewer
+// from nSample on.
+struct AheadEnd {
+  int32_t nChannel;
+  int32_t nSample;
+};
+AheadEnd aAheadEnd[kVoiceCount];
+int32_t nAheadEnds = 0;
+uint32_t nAheadChannels = 0;      // bit ch: a voice of ch sounded
+int32_t nAheadLength = 0;         // samples in the block
+int32_t nAheadNext = 0;           // next sample to hand out
+int32_t anEndSample[kVoiceCount]; // sample in which a voice ended
 
 // What Make adds for each sample of the block, per channel that sounded.
 // The gain and pan stay put for a block: a message that changes them first
@@ -53,8 +61,9 @@ void ClearRows(uint32_t nChannels) {
   for (uint32_t nBits = nChannels; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
     std::memset(anAheadSum[ch], 0, sizeof anAheadSum[ch]);
-    std::memset(anAheadVoices[ch], 0, sizeof anAheadVoices[ch]);
+    anAheadStart[ch] = 0;
   }
+  nAheadEnds = 0;
 }
 
 // nVoiceTop as sample-by-sample rendering leaves it. Each ending voice
@@ -106,8 +115,18 @@ template <bool kAdd> inline void Put4(int32_t *p, __m128i v) {
 }
 #endif
 
+// Where Make's values go: channel ch's rows start at pLeft, pRight and
+// pCount + ch x nStride.
+struct RowsOut {
+  int32_t *pLeft;
+  int32_t *pRight;
+  int32_t *pCount;
+  int32_t nStride;
+};
+
 // Make's values for channel ch over the first nCount samples of the block,
-// from its sum and mark rows, which go back to zero.
+// from its sum row and voice count, which go back to zero. The voices that
+// ended inside the block are taken off the count afterwards.
 template <bool kAdd>
 void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int32_t *pnCount) {
   const UnitChannel &rChannel = aUnitChannel[ch];
@@ -121,12 +140,14 @@ void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int
   if (nGainPanL >= 0 && nGainPanL < 8192 && nGainPanR >= 0 && nGainPanR < 8192) {
     const __m128i vL = _mm_set1_epi32(static_cast<int32_t>(nGainPanL));
     const __m128i vR = _mm_set1_epi32(static_cast<int32_t>(nGainPanR));
+    const bool bCentre = nGainPanL == nGainPanR; // both sides alike: one product
     for (; i + 4 <= nCount; i += 4) {
       auto *const p = reinterpret_cast<__m128i *>(pnSum + i);
       const __m128i v = _mm_load_si128(p);
       _mm_store_si128(p, _mm_setzero_si128());
-      Put4<kAdd>(pnLeft + i, PanScale4(v, vL));
-      Put4<kAdd>(pnRight + i, PanScale4(v, vR));
+      const __m128i vLeft = PanScale4(v, vL);
+      Put4<kAdd>(pnLeft + i, vLeft);
+      Put4<kAdd>(pnRight + i, bCentre ? vLeft : PanScale4(v, vR));
     }
   }
 #endif
@@ -136,24 +157,34 @@ void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int
     Put<kAdd>(pnLeft + i, static_cast<int32_t>(nSum * nGainPanL / kPanScale));
     Put<kAdd>(pnRight + i, static_cast<int32_t>(nSum * nGainPanR / kPanScale));
   }
-  int32_t *const pnMarks = anAheadVoices[ch];
-  int32_t nVoices = 0;
-  for (i = 0; i < nCount; ++i) {
-    nVoices += pnMarks[i];
-    pnMarks[i] = 0;
+  const int32_t nVoices = anAheadStart[ch];
+  anAheadStart[ch] = 0;
+  i = 0;
+#if defined(__SSE2__)
+  for (const __m128i v = _mm_set1_epi32(nVoices); i + 4 <= nCount; i += 4)
+    Put4<kAdd>(pnCount + i, v);
+#endif
+  for (; i < nCount; ++i)
     Put<kAdd>(pnCount + i, nVoices);
-  }
 }
 
-// The rows handed out, for every channel that sounded in the block.
-void ScaleRows() {
+// The rows handed out, for every channel that sounded in the first nCount
+// samples of the block; the slots list those channels.
+template <bool kAdd> void ScaleRows(int32_t nCount, const RowsOut &out) {
   int32_t j = 0;
   for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
-    ScaleRow<false>(ch, kAheadSamples, anAheadLeft[ch], anAheadRight[ch], anAheadCount[ch]);
+    ScaleRow<kAdd>(ch, nCount, out.pLeft + ch * out.nStride, out.pRight + ch * out.nStride,
+                   out.pCount + ch * out.nStride);
     anAheadSlot[j++] = ch;
   }
   nAheadSlots = j;
+  for (int32_t e = 0; e < nAheadEnds; ++e) {
+    int32_t *const pnCount = out.pCount + aAheadEnd[e].nChannel * out.nStride;
+    for (int32_t i = aAheadEnd[e].nSample; i < nCount; ++i)
+      Put<true>(pnCount + i, -1);
+  }
+  nAheadEnds = 0;
 }
 
 // Renders nCount samples from the current state into the block arrays and
@@ -176,11 +207,10 @@ void RenderAheadSamples(int32_t nCount) {
     const uint32_t nBit = uint32_t{1} << ch;
     nAheadChannels |= nBit;
     const VoiceRun run = RenderVoiceRun(v, nCount, anAheadSine, anAheadSum[ch]);
-    // Counted in every sample it sounded in: marks now, a running sum as
-    // the samples are handed out.
-    anAheadVoices[ch][0] += 1;
+    // Counted in every sample it sounded in.
+    anAheadStart[ch] += 1;
     if (run.nSamples < nCount)
-      anAheadVoices[ch][run.nSamples] -= 1;
+      aAheadEnd[nAheadEnds++] = {ch, run.nSamples};
     anEndSample[v] = kNoEnd;
     if (!aVoice[v].bActive) {
       const int32_t e = run.nSamples - 1;
@@ -206,7 +236,8 @@ void MakeAhead(int32_t *pAcc) {
     nSavedLfoCount = nLfoCount;
     std::memcpy(aSavedVoice, aVoice, sizeof(Voice) * static_cast<size_t>(nVoiceTop));
     RenderAheadSamples(kAheadSamples);
-    ScaleRows();
+    ScaleRows<false>(kAheadSamples,
+                     {anAheadLeft[0], anAheadRight[0], anAheadCount[0], kAheadSamples});
     nAheadLength = kAheadSamples;
     nAheadNext = 0;
   }
@@ -232,12 +263,8 @@ uint32_t MakeBlock(int32_t *pRows, int32_t nCount) {
   if (nCount > kBlockFrames)
     nCount = kBlockFrames;
   RenderAheadSamples(nCount);
-  for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
-    const int32_t ch = std::countr_zero(nBits);
-    ScaleRow<true>(ch, nCount, pRows + (kAccLeft + ch) * kBlockFrames,
-                   pRows + (kAccRight + ch) * kBlockFrames,
-                   pRows + (kAccVoices + ch) * kBlockFrames);
-  }
+  ScaleRows<true>(nCount, {pRows + kAccLeft * kBlockFrames, pRows + kAccRight * kBlockFrames,
+                           pRows + kAccVoices * kBlockFrames, kBlockFrames});
   return nAheadChannels;
 }
 

@@ -20,6 +20,7 @@ constexpr float kRefCycle = 168.55865478515625f;
 // Converted data larger than this is treated as a failed allocation; it also
 // bounds the first pass when a corrupt rate makes the step vanish.
 constexpr int32_t kMaxPatDataBytes = 64 << 20;
+constexpr int32_t kChunkBytes = 8192; // the resampling's output grows by this much
 
 // The longest envelope rate (63 << 3): the decay periods count down from it.
 constexpr int32_t kEnvRateMax = 504;
@@ -70,30 +71,36 @@ int32_t EnvRate(uint8_t x) {
 int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &inst,
                  std::vector<uint8_t> &rOut) {
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
+  const uint32_t nBias = (w.nMode & kModeUnsigned) ? 0x8000u : 0u;
   int32_t s = 0, d = 0;
   float fAcc = 0.0f;
   while (s < w.nWaveSize) {
-    uint32_t v = p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u;
-    if (w.nMode & kModeUnsigned)
-      v -= 0x8000u;
-    rOut.push_back(uint8_t(v));
-    rOut.push_back(uint8_t(v >> 8));
-    d += 2;
-    if (d > kMaxPatDataBytes)
-      return -1;
-    fAcc += r;
-    while (fAcc >= kRefCycle) {
-      fAcc -= kRefCycle;
-      s += p;
-      if (s == w.nLoopStart && inst.nLoopStart == 0)
-        inst.nLoopStart = d;
-      if (s == w.nLoopEnd && inst.nEnd == 0)
-        inst.nEnd = d;
-      // Loop points lie within the wave, so further steps change nothing.
-      if (s >= w.nWaveSize)
-        break;
+    // Room for a chunk first: the loop below makes no call, so the
+    // accumulator stays in a register instead of a round trip through memory.
+    rOut.resize(size_t(d) + kChunkBytes);
+    uint8_t *const pOut = rOut.data();
+    for (const int32_t nChunkEnd = d + kChunkBytes; s < w.nWaveSize && d < nChunkEnd;) {
+      const uint32_t v = (p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u) - nBias;
+      pOut[d] = uint8_t(v);
+      pOut[d + 1] = uint8_t(v >> 8);
+      d += 2;
+      if (d > kMaxPatDataBytes)
+        return -1;
+      fAcc += r;
+      while (fAcc >= kRefCycle) {
+        fAcc -= kRefCycle;
+        s += p;
+        if (s == w.nLoopStart && inst.nLoopStart == 0)
+          inst.nLoopStart = d;
+        if (s == w.nLoopEnd && inst.nEnd == 0)
+          inst.nEnd = d;
+        // Loop points lie within the wave, so further steps change nothing.
+        if (s >= w.nWaveSize)
+          break;
+      }
     }
   }
+  rOut.resize(size_t(d));
   return d;
 }
 
@@ -152,8 +159,8 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   std::vector<uint8_t> out;
   int32_t nSize;
   try {
-    // The size the rate ratio gives, and a little more: one pass, few moves.
-    out.reserve(size_t(fOutBytes) + 64);
+    // The size the rate ratio gives, and a chunk more: one pass, few moves.
+    out.reserve(size_t(fOutBytes) + kChunkBytes + 64);
     nSize = Resample(w, raw.data(), r, inst, out);
   } catch (const std::bad_alloc &) {
     return 0;

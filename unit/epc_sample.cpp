@@ -29,11 +29,10 @@ int32_t ParseEpcSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   // The data must end the file: one byte more or less fails.
   if (inst.nDataSize < 0 || size_t(inst.nDataSize) != nFile - kEpcHeaderBytes)
     return 0;
-  inst.hData = AllocBlock(size_t(inst.nDataSize));
+  inst.hData = AllocBlockFrom(pFile + kEpcHeaderBytes, size_t(inst.nDataSize));
   if (inst.hData == nullptr)
     return 0;
   inst.pData = LockBlock(inst.hData);
-  std::memcpy(inst.pData, pFile + kEpcHeaderBytes, size_t(inst.nDataSize));
   FinishSampleLoad(inst);
   return 1;
 }

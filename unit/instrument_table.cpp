@@ -28,6 +28,22 @@ DataBlock *AllocBlock(size_t nBytes) {
   return hBlock;
 }
 
+DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes) {
+  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, 0};
+  if (hBlock == nullptr)
+    return nullptr;
+  // Written whole below: no zero fill of the content first.
+  hBlock->pBytes = new (std::nothrow) uint8_t[nBytes + kBlockSlack];
+  if (hBlock->pBytes == nullptr) {
+    delete hBlock;
+    return nullptr;
+  }
+  if (nBytes > 0)
+    std::memcpy(hBlock->pBytes, pSrc, nBytes);
+  std::memset(hBlock->pBytes + nBytes, 0, kBlockSlack);
+  return hBlock;
+}
+
 uint8_t *LockBlock(DataBlock *hBlock) {
   if (hBlock == nullptr)
     return nullptr;

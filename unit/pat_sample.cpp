@@ -2,8 +2,8 @@
 // frequency plays at note 60, converted to 16-bit signed data.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "unit/sample_loaders.h"
 #include "unit/soundset.h"
@@ -64,12 +64,34 @@ int32_t EnvRate(uint8_t x) {
   return (x & 63) << ((x / 64) & 3);
 }
 
-// The resampling: appends the 16-bit samples to rOut and sets the loop points
+// Bytes that grow without being zeroed first: every byte is written before
+// it is read.
+struct ByteBuffer {
+  std::unique_ptr<uint8_t[]> p;
+  size_t nCapacity = 0;
+
+  // Room for nBytes, the first nKeep kept; false when memory runs out.
+  bool Reserve(size_t nBytes, size_t nKeep) {
+    if (nBytes <= nCapacity)
+      return true;
+    const size_t nNew = nBytes > 2 * nCapacity ? nBytes : 2 * nCapacity;
+    std::unique_ptr<uint8_t[]> q(new (std::nothrow) uint8_t[nNew]);
+    if (!q)
+      return false;
+    if (nKeep > 0)
+      std::memcpy(q.get(), p.get(), nKeep);
+    p = std::move(q);
+    nCapacity = nNew;
+    return true;
+  }
+};
+
+// The resampling: writes the 16-bit samples to rOut and sets the loop points
 // the first time the source position meets them, in single precision as
-// patches have always been converted. Returns the output size in bytes, or
-// -1 when it would exceed kMaxPatDataBytes.
+// patches have always been converted. Returns the output size in bytes, -1
+// when it would exceed kMaxPatDataBytes, -2 when memory runs out.
 int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &inst,
-                 std::vector<uint8_t> &rOut) {
+                 ByteBuffer &rOut) {
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
   const uint32_t nBias = (w.nMode & kModeUnsigned) ? 0x8000u : 0u;
   int32_t s = 0, d = 0;
@@ -77,8 +99,9 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
   while (s < w.nWaveSize) {
     // Room for a chunk first: the loop below makes no call, so the
     // accumulator stays in a register instead of a round trip through memory.
-    rOut.resize(size_t(d) + kChunkBytes);
-    uint8_t *const pOut = rOut.data();
+    if (!rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
+      return -2;
+    uint8_t *const pOut = rOut.p.get();
     for (const int32_t nChunkEnd = d + kChunkBytes; s < w.nWaveSize && d < nChunkEnd;) {
       const uint32_t v = (p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u) - nBias;
       pOut[d] = uint8_t(v);
@@ -100,7 +123,6 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
       }
     }
   }
-  rOut.resize(size_t(d));
   return d;
 }
 
@@ -145,35 +167,28 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
     return 0;
 
   // Raw data with two zero bytes behind, so an odd 16-bit wave never reads past it.
-  std::vector<uint8_t> raw;
-  try {
-    raw.assign(size_t(w.nWaveSize) + 2, 0);
-  } catch (const std::bad_alloc &) {
+  std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[size_t(w.nWaveSize) + 2]);
+  if (!raw)
     return 0;
-  }
   if (w.nWaveSize > 0)
-    std::memcpy(raw.data(), pFile + nOffset, size_t(w.nWaveSize));
+    std::memcpy(raw.get(), pFile + nOffset, size_t(w.nWaveSize));
+  raw[size_t(w.nWaveSize)] = 0;
+  raw[size_t(w.nWaveSize) + 1] = 0;
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
-  std::vector<uint8_t> out;
-  int32_t nSize;
-  try {
-    // The size the rate ratio gives, and a chunk more: one pass, few moves.
-    out.reserve(size_t(fOutBytes) + kChunkBytes + 64);
-    nSize = Resample(w, raw.data(), r, inst, out);
-  } catch (const std::bad_alloc &) {
+  // The size the rate ratio gives, and a chunk more: one pass, few moves.
+  ByteBuffer out;
+  if (!out.Reserve(size_t(fOutBytes) + kChunkBytes + 64, 0))
     return 0;
-  }
+  const int32_t nSize = Resample(w, raw.get(), r, inst, out);
   if (nSize < 0)
     return 0;
   inst.nDataSize = nSize;
-  inst.hData = AllocBlock(size_t(nSize));
+  inst.hData = AllocBlockFrom(out.p.get(), size_t(nSize));
   if (inst.hData == nullptr)
     return 0;
   inst.pData = LockBlock(inst.hData);
-  if (nSize > 0)
-    std::memcpy(inst.pData, out.data(), size_t(nSize));
 
   inst.nTranspose = 0;
   inst.nStart = 0;

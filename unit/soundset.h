@@ -87,6 +87,8 @@ extern int32_t anDrumMap[kMapSize][kMapSize];
 // unlocked, or null. LockBlock returns the content and adds one lock;
 // UnlockBlock removes one and returns the locks left.
 DataBlock *AllocBlock(size_t nBytes);
+// The same with the content copied from pSrc (nBytes of it).
+DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes);
 uint8_t *LockBlock(DataBlock *hBlock);
 int32_t UnlockBlock(DataBlock *hBlock);
 void FreeBlock(DataBlock *hBlock);

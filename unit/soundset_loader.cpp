@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "unit/loading_list.h"
 #include "unit/sample_loaders.h"
@@ -19,7 +19,7 @@ namespace {
 // Reads a whole regular file into bytes (with kBlockSlack zero bytes behind,
 // not counted in nSize). Asks for one byte more than the file's size so that
 // a file that grew or shrank since it was measured is refused. 1 or 0.
-int32_t ReadFileBytes(const char *pszPath, std::vector<uint8_t> &bytes, size_t &nSize) {
+int32_t ReadFileBytes(const char *pszPath, std::unique_ptr<uint8_t[]> &bytes, size_t &nSize) {
   std::FILE *pFile = std::fopen(pszPath, "rb");
   if (pFile == nullptr)
     return 0;
@@ -29,13 +29,14 @@ int32_t ReadFileBytes(const char *pszPath, std::vector<uint8_t> &bytes, size_t &
     return 0;
   }
   nSize = size_t(st.st_size);
-  try {
-    bytes.assign(nSize + kBlockSlack, 0);
-  } catch (const std::bad_alloc &) {
+  // Only the slack is zeroed: the read fills the rest (a short read fails).
+  bytes.reset(new (std::nothrow) uint8_t[nSize + kBlockSlack]);
+  if (!bytes) {
     std::fclose(pFile);
     return 0;
   }
-  size_t nRead = std::fread(bytes.data(), 1, nSize + 1, pFile);
+  std::memset(bytes.get() + nSize, 0, kBlockSlack);
+  size_t nRead = std::fread(bytes.get(), 1, nSize + 1, pFile);
   std::fclose(pFile);
   return nRead == nSize ? 1 : 0;
 }
@@ -47,11 +48,11 @@ int32_t LoadSample(int32_t nInst, int32_t nType, SampleParser pfnParse) {
     return 0;
   Instrument &inst = aInstrument[nInst];
   StartSampleLoad(inst, nType);
-  std::vector<uint8_t> bytes;
+  std::unique_ptr<uint8_t[]> bytes;
   size_t nSize = 0;
   if (!ReadFileBytes(inst.szPath, bytes, nSize))
     return 0;
-  return pfnParse(inst, bytes.data(), nSize);
+  return pfnParse(inst, bytes.get(), nSize);
 }
 
 char LowerAscii(char c) {
@@ -117,13 +118,12 @@ int32_t LoadCFG() {
   char szPath[kUnitDirBytes + sizeof kSoundSetDir + kCfgNameBytes];
   std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir,
                 kCfgNameBytes - 1, szCfgName);
-  std::vector<uint8_t> text;
+  std::unique_ptr<uint8_t[]> text;
   size_t nSize = 0;
   if (!ReadFileBytes(szPath, text, nSize))
     return 0;
-  ParseCfgText(text.data(), nSize);
-  text.clear();
-  text.shrink_to_fit();
+  ParseCfgText(text.get(), nSize);
+  text.reset();
   aInstrument[anProgramMap[0][0]].bLockOnUse = 0;
   LoadAllSamples();
   return 1;

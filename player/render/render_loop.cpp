@@ -217,6 +217,43 @@ inline void ZeroAcc(int32_t *p, int32_t nCount) {
 }
 #endif
 
+constexpr int32_t kMaxFoursGain = 127; // |x| x gain / 64 stays within 32 bits
+
+#if defined(__SSE2__)
+// x x g / kMasterGainDiv for four values, truncated toward zero, for
+// 0 <= g <= kMaxFoursGain. Formed as sign and magnitude: |x| x g < 2^38,
+// shifted by 6 it fits in 32 bits, and a 32-bit q / 3 is q x 0xAAAAAAAB >> 33.
+inline __m128i MasterGain4(__m128i v, __m128i vGain) {
+  static_assert(kMasterGainDiv == 3 << 6);
+  const __m128i vThird = _mm_set1_epi32(static_cast<int32_t>(0xAAAAAAABu));
+  const __m128i m = _mm_srai_epi32(v, 31);
+  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |x|, 2^31 included
+  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, vGain), 6);
+  const __m128i qOdd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), vGain), 6);
+  const __m128i rEven = _mm_srli_epi64(_mm_mul_epu32(qEven, vThird), 33);
+  const __m128i rOdd = _mm_srli_epi64(_mm_mul_epu32(qOdd, vThird), 33);
+  const __m128i r = _mm_or_si128(rEven, _mm_slli_epi64(rOdd, 32));
+  return _mm_sub_epi32(_mm_xor_si128(r, m), m);
+}
+
+// The end of a recording's frames, four at a time: master gain, then
+// saturation to 16 bits (the pack saturates exactly so) and the interleaved
+// store. Returns the frames done, a multiple of 4.
+int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
+                    int32_t nGain) {
+  const __m128i vGain = _mm_set1_epi32(nGain);
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(pnL + i));
+    const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(pnR + i));
+    const __m128i vLo = MasterGain4(_mm_unpacklo_epi32(vL, vR), vGain); // frames i, i + 1
+    const __m128i vHi = MasterGain4(_mm_unpackhi_epi32(vL, vR), vGain); // frames i + 2, i + 3
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(pOut + 4 * i), _mm_packs_epi32(vLo, vHi));
+  }
+  return i;
+}
+#endif
+
 // The units' accumulators for a run of frames, as the block form of Make
 // fills them: accumulator k of frame i at [k * kBlockFrames + i]. All zero
 // between runs; rows are cleared in whole quads, as the mix reads them.
@@ -390,19 +427,10 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   int32_t nFiltR = nLpfR;
   int32_t *const pAcc = anChannelAcc;
 
-  // Reverb, chorus, gains, band filter and saturation of the mixed frame f,
-  // into pOut; the sends are in nRevInL/R and nChoInL/R.
-  const auto OutputFrame = [&](int32_t f, uint32_t nMixL, uint32_t nMixR)
+  // Gains, band filter and saturation of frame f, with the effects' outputs
+  // added, into pOut.
+  const auto FinishFrame = [&](int32_t f, int32_t nOutL, int32_t nOutR)
       __attribute__((always_inline)) {
-    int32_t nOutL = static_cast<int32_t>(nMixL);
-    int32_t nOutR = static_cast<int32_t>(nMixR);
-    if (bReverb) {
-      ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
-    }
-    if (bChorus) {
-      ChorusStep(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nChoInL, nChoInR, nOutL,
-                 nOutR);
-    }
     nOutL = MulDiv(nOutL, nGain, kMasterGainDiv);
     nOutR = MulDiv(nOutR, nGain, kMasterGainDiv);
     if constexpr (M != Mode::Record) {
@@ -455,6 +483,27 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
     StoreFrame(pOut + 4 * f, nOutL, nOutR); // the sound test stores the low 16 bits
   };
 
+  // Reverb, chorus and the rest of the mixed frame f; the sends are in
+  // nRevInL/R and nChoInL/R.
+  const auto OutputFrame = [&](int32_t f, uint32_t nMixL, uint32_t nMixR)
+      __attribute__((always_inline)) {
+    int32_t nOutL = static_cast<int32_t>(nMixL);
+    int32_t nOutR = static_cast<int32_t>(nMixR);
+    if (bReverb) {
+      ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
+    }
+    if (bChorus) {
+      ChorusStep(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nChoInL, nChoInR, nOutL,
+                 nOutR);
+    }
+    FinishFrame(f, nOutL, nOutR);
+  };
+
+  // A recording's frames past the effects go four at a time when the master
+  // gain keeps every product small and the filter passes values through.
+  [[maybe_unused]] const bool bFours = M == Mode::Record && !bMono &&
+                                       (!bFilter || nFilterRatio == 1) && nGain >= 0 &&
+                                       nGain <= kMaxFoursGain;
   if (bBlocks) {
     alignas(16) int32_t anMixL[kBlockFrames]; // a run's mix and sends, per frame
     alignas(16) int32_t anMixR[kBlockFrames];
@@ -485,21 +534,49 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
         }
       }
       ClearRows(nMask, n);
-      for (int32_t i = 0; i < n; ++i, ++f) {
-        if (bLfo) {
-          ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
-        }
-        if (bReverb) {
+      // The effects hear only their sends and their own lines, so each runs
+      // over the whole run first; their outputs join the mix below. The send
+      // rows turn into output rows.
+      if (bReverb) {
+        for (int32_t i = 0; i < n; ++i) {
           ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
           nRevInL = WrapAdd(nRevInL, anRevL[i]);
           nRevInR = WrapAdd(nRevInR, anRevR[i]);
+          int32_t nOutL = 0, nOutR = 0;
+          ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
+          anMixL[i] = WrapAdd(anMixL[i], nOutL);
+          anMixR[i] = WrapAdd(anMixR[i], nOutR);
+        }
+      }
+      for (int32_t i = 0; i < n; ++i) {
+        if (bLfo) {
+          ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
         }
         if (bChorus) {
           nChoInL = anChoL[i];
           nChoInR = anChoR[i];
+          int32_t nOutL = 0, nOutR = 0;
+          ChorusStep(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nChoInL, nChoInR,
+                     nOutL, nOutR);
+          anMixL[i] = WrapAdd(anMixL[i], nOutL);
+          anMixR[i] = WrapAdd(anMixR[i], nOutR);
         }
-        OutputFrame(f, static_cast<uint32_t>(anMixL[i]), static_cast<uint32_t>(anMixR[i]));
       }
+      int32_t i = 0;
+#if defined(__SSE2__)
+      if (bFours) {
+        i = FinishFours(pOut + 4 * f, anMixL, anMixR, n, nGain);
+        if (bFilter && i > 0) {
+          // The pass-through filter keeps the last value.
+          nFiltL = MulDiv(anMixL[i - 1], nGain, kMasterGainDiv);
+          nFiltR = MulDiv(anMixR[i - 1], nGain, kMasterGainDiv);
+        }
+      }
+#endif
+      for (; i < n; ++i) {
+        FinishFrame(f + i, anMixL[i], anMixR[i]);
+      }
+      f += n;
     }
   } else {
     for (int32_t f = 0; f < nFrames; ++f) {

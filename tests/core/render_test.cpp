@@ -105,6 +105,7 @@ protected:
       c.bMute = 0;
     }
     bPlaying = 0;
+    bMonoMix = 0; // the song tests in this process render with the defaults
     nPCMRate = 22050;
   }
 

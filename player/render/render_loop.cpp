@@ -292,65 +292,100 @@ struct RowMix {
 // are raised as in playback (1/1024 units).
 void MixRows(const RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bool bReverb,
              bool bChorus, int32_t *pnPeakL, int32_t *pnPeakR) {
+  // Plain channels (not muted, no negative send): their sums in registers,
+  // four frames at a time, one pass over the run; the rows are zero past n
+  // up to a whole quad. The others are added sample by sample after.
+  uint32_t nScalar = nMask;
+#if defined(__SSE2__)
+  struct Source {
+    const int32_t *pL;
+    const int32_t *pR;
+    __m128i vRev; // the channel's sends, 0 when the effect is off
+    __m128i vCho;
+    bool bRev;
+    bool bCho;
+  };
+  Source aSource[16];
+  int32_t nSources = 0;
+  for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    const int32_t nRev = bReverb ? sends.anReverb[ch] : 0;
+    const int32_t nCho = bChorus ? sends.anChorus[ch] : 0;
+    if (((sends.nMuted >> ch) & 1) || nRev < 0 || nCho < 0) {
+      continue;
+    }
+    aSource[nSources++] = {Row(kAccLeft + ch),   Row(kAccRight + ch), _mm_set1_epi32(nRev),
+                           _mm_set1_epi32(nCho), nRev != 0,           nCho != 0};
+    nScalar &= ~(1u << ch);
+  }
+  for (int32_t i = 0; i < n; i += 4) {
+    __m128i vMixL = _mm_setzero_si128(), vMixR = vMixL;
+    __m128i vRevL = vMixL, vRevR = vMixL, vChoL = vMixL, vChoR = vMixL;
+    for (int32_t k = 0; k < nSources; ++k) {
+      const Source &src = aSource[k];
+      const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pL + i));
+      const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pR + i));
+      vMixL = _mm_add_epi32(vMixL, vL);
+      vMixR = _mm_add_epi32(vMixR, vR);
+      if (src.bRev) {
+        vRevL = _mm_add_epi32(vRevL, MulShift4<kReverbSendShift>(vL, src.vRev));
+        vRevR = _mm_add_epi32(vRevR, MulShift4<kReverbSendShift>(vR, src.vRev));
+      }
+      if (src.bCho) {
+        vChoL = _mm_add_epi32(vChoL, MulShift4<kChorusSendShift>(vL, src.vCho));
+        vChoR = _mm_add_epi32(vChoR, MulShift4<kChorusSendShift>(vR, src.vCho));
+      }
+    }
+    const auto Store = [i](int32_t *p, __m128i v) {
+      _mm_store_si128(reinterpret_cast<__m128i *>(p + i), v);
+    };
+    Store(m.pnMixL, vMixL);
+    Store(m.pnMixR, vMixR);
+    Store(m.pnRevL, vRevL);
+    Store(m.pnRevR, vRevR);
+    Store(m.pnChoL, vChoL);
+    Store(m.pnChoR, vChoR);
+  }
+#else
   ZeroAcc(m.pnMixL, Quads(n));
   ZeroAcc(m.pnMixR, Quads(n));
   ZeroAcc(m.pnRevL, Quads(n));
   ZeroAcc(m.pnRevR, Quads(n));
   ZeroAcc(m.pnChoL, Quads(n));
   ZeroAcc(m.pnChoR, Quads(n));
-  for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+#endif
+  for (uint32_t nBits = nScalar; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
     const int32_t *const pL = Row(kAccLeft + ch);
     const int32_t *const pR = Row(kAccRight + ch);
     const int32_t nRev = bReverb ? sends.anReverb[ch] : 0;
     const int32_t nCho = bChorus ? sends.anChorus[ch] : 0;
     const bool bMuted = (sends.nMuted >> ch) & 1;
-#if defined(__SSE2__)
-    if (!bMuted && nRev >= 0 && nCho >= 0) {
-      // Four frames at a time; the rows are zero past n up to a whole quad.
-      const __m128i vRev = _mm_set1_epi32(nRev);
-      const __m128i vCho = _mm_set1_epi32(nCho);
-      for (int32_t i = 0; i < n; i += 4) {
-        const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(pL + i));
-        const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(pR + i));
-        const auto Add = [i](int32_t *p, __m128i v) {
-          auto *const q = reinterpret_cast<__m128i *>(p + i);
-          _mm_store_si128(q, _mm_add_epi32(_mm_load_si128(q), v));
-        };
-        Add(m.pnMixL, vL);
-        Add(m.pnMixR, vR);
-        if (nRev != 0) {
-          Add(m.pnRevL, MulShift4<kReverbSendShift>(vL, vRev));
-          Add(m.pnRevR, MulShift4<kReverbSendShift>(vR, vRev));
-        }
-        if (nCho != 0) {
-          Add(m.pnChoL, MulShift4<kChorusSendShift>(vL, vCho));
-          Add(m.pnChoR, MulShift4<kChorusSendShift>(vR, vCho));
-        }
+    for (int32_t i = 0; i < n; ++i) {
+      int32_t nL = pL[i];
+      int32_t nR = pR[i];
+      if (bMuted) {
+        nL /= kMuteDiv;
+        nR /= kMuteDiv;
       }
-    } else
-#endif
-    {
-      for (int32_t i = 0; i < n; ++i) {
-        int32_t nL = pL[i];
-        int32_t nR = pR[i];
-        if (bMuted) {
-          nL /= kMuteDiv;
-          nR /= kMuteDiv;
-        }
-        m.pnMixL[i] = WrapAdd(m.pnMixL[i], nL);
-        m.pnMixR[i] = WrapAdd(m.pnMixR[i], nR);
-        if (nRev != 0) {
-          m.pnRevL[i] = WrapAdd(m.pnRevL[i], MulDiv(nL, nRev, kReverbSendDiv));
-          m.pnRevR[i] = WrapAdd(m.pnRevR[i], MulDiv(nR, nRev, kReverbSendDiv));
-        }
-        if (nCho != 0) {
-          m.pnChoL[i] = WrapAdd(m.pnChoL[i], MulDiv(nL, nCho, kChorusSendDiv));
-          m.pnChoR[i] = WrapAdd(m.pnChoR[i], MulDiv(nR, nCho, kChorusSendDiv));
-        }
+      m.pnMixL[i] = WrapAdd(m.pnMixL[i], nL);
+      m.pnMixR[i] = WrapAdd(m.pnMixR[i], nR);
+      if (nRev != 0) {
+        m.pnRevL[i] = WrapAdd(m.pnRevL[i], MulDiv(nL, nRev, kReverbSendDiv));
+        m.pnRevR[i] = WrapAdd(m.pnRevR[i], MulDiv(nR, nRev, kReverbSendDiv));
+      }
+      if (nCho != 0) {
+        m.pnChoL[i] = WrapAdd(m.pnChoL[i], MulDiv(nL, nCho, kChorusSendDiv));
+        m.pnChoR[i] = WrapAdd(m.pnChoR[i], MulDiv(nR, nCho, kChorusSendDiv));
       }
     }
-    if (pnPeakL) {
+  }
+  if (pnPeakL) {
+    for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+      const int32_t ch = std::countr_zero(nBits);
+      const int32_t *const pL = Row(kAccLeft + ch);
+      const int32_t *const pR = Row(kAccRight + ch);
+      const bool bMuted = (sends.nMuted >> ch) & 1;
       for (int32_t i = 0; i < n; ++i) {
         const int32_t nL = bMuted ? pL[i] / kMuteDiv : pL[i];
         const int32_t nR = bMuted ? pR[i] / kMuteDiv : pR[i];

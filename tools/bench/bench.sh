@@ -118,17 +118,25 @@ results=$work/results.txt
 for row in "${row_list[@]}"; do
   interp=0
   [ "$row" != on ] || interp=1
-  export TORQA_REGISTRY=$work/registry-$row.reg
-  write_registry "$TORQA_REGISTRY" $interp
-  for song in "${song_list[@]}"; do
-    : >"$work/runs.txt"
-    for ((i = 0; i < runs; i++)); do
-      render_once "$song" "$row" >>"$work/runs.txt"
+  write_registry "$work/registry-$row.reg" $interp
+done
+# Round by round over every row and song, so that a slow spell of a shared
+# machine spreads over all of them instead of spoiling one.
+for ((i = 0; i < runs; i++)); do
+  for row in "${row_list[@]}"; do
+    export TORQA_REGISTRY=$work/registry-$row.reg
+    for song in "${song_list[@]}"; do
+      render_once "$song" "$row" >>"$work/runs-$row-$song.txt"
     done
-    wall=$(cut -d' ' -f1 "$work/runs.txt" | median)
-    cpu=$(cut -d' ' -f2 "$work/runs.txt" | median)
-    rss=$(cut -d' ' -f3 "$work/runs.txt" | sort -g | tail -1)
-    secs=$(head -1 "$work/runs.txt" | cut -d' ' -f4)
+  done
+done
+for row in "${row_list[@]}"; do
+  for song in "${song_list[@]}"; do
+    f=$work/runs-$row-$song.txt
+    wall=$(cut -d' ' -f1 "$f" | median)
+    cpu=$(cut -d' ' -f2 "$f" | median)
+    rss=$(cut -d' ' -f3 "$f" | sort -g | tail -1)
+    secs=$(head -1 "$f" | cut -d' ' -f4)
     echo "$row $song $secs $wall $cpu $rss" >>"$results"
   done
 done

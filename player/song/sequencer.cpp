@@ -3,6 +3,7 @@
 // Every read is bounded by the image: a damaged track ends instead of running off it.
 #include "player/song/sequencer.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "common/unit_interface.h"
@@ -383,6 +384,14 @@ int64_t WalkToSongEnd(int64_t nLimit) {
   if (ActiveTrackCount() == 0)
     return 0;
   while (nSamples < nLimit) {
+    // The samples before the next tick only count the clock down: taken at once.
+    if (nTickStep > 0 && nTickAccum > nTickStep) {
+      const int64_t nQuiet = std::min<int64_t>((nTickAccum - 1) / nTickStep, nLimit - nSamples);
+      nTickAccum -= static_cast<int32_t>(nQuiet) * nTickStep;
+      nSamples += nQuiet;
+      if (nSamples >= nLimit)
+        break;
+    }
     const int32_t bTick = SequencerClock();
     ++nSamples;
     if (bTick && ActiveTrackCount() == 0) // tracks end only on a tick

@@ -315,26 +315,31 @@ TEST_F(SequencerTest, SeekStopsWhenTheSongIsOver) {
 
 // The length walk ends on the sample whose tick ends the last track: the same
 // count as checking every sample, and the clock left where that walk leaves it.
+// Also when a tick is a whole number of samples (division 441 at 60 bpm and
+// 22050 Hz: 50), so that the clock lands on 0 exactly.
 TEST_F(SequencerTest, WalkToSongEndStopsOnTheLastTracksEnd) {
-  smfw::File file(1, 96);
-  file.AddTrack().Tempo(0, 400000).EndOfTrack(200);
-  file.AddTrack().NoteOn(0, 0, 60, 100).NoteOff(300, 0, 60).EndOfTrack(7);
-  ASSERT_EQ(StartSong(file.Build()), 1);
-  int64_t nExpected = 0;
-  while (ActiveTrackCount() > 0) {
-    SequencerClock();
-    ++nExpected;
+  for (const auto &[nDivision, nTempo, nEndTick] :
+       {std::tuple{96, 400000, 307}, std::tuple{441, 1000000, 507}}) {
+    SCOPED_TRACE(nDivision);
+    smfw::File file(1, nDivision);
+    file.AddTrack().Tempo(0, nTempo).EndOfTrack(200);
+    file.AddTrack().NoteOn(0, 0, 60, 100).NoteOff(300, 0, 60).EndOfTrack(nEndTick - 300);
+    ASSERT_EQ(StartSong(file.Build()), 1);
+    int64_t nExpected = 0;
+    while (ActiveTrackCount() > 0) {
+      SequencerClock();
+      ++nExpected;
+    }
+    EXPECT_EQ(nSongTick, nEndTick);
+
+    ASSERT_EQ(StartSong(file.Build()), 1);
+    EXPECT_EQ(WalkToSongEnd(INT64_MAX), nExpected);
+    EXPECT_EQ(nSongTick, nEndTick);
+
+    ASSERT_EQ(StartSong(file.Build()), 1);
+    EXPECT_EQ(WalkToSongEnd(1000), 1000); // the limit holds
+    EXPECT_EQ(WalkToSongEnd(10), 10);     // and goes on from where it stopped
   }
-  const int32_t nEndTick = nSongTick;
-
-  ASSERT_EQ(StartSong(file.Build()), 1);
-  EXPECT_EQ(WalkToSongEnd(INT64_MAX), nExpected);
-  EXPECT_EQ(nSongTick, nEndTick);
-  EXPECT_EQ(nSongTick, 307);
-
-  ASSERT_EQ(StartSong(file.Build()), 1);
-  EXPECT_EQ(WalkToSongEnd(1000), 1000); // the limit holds
-  EXPECT_EQ(WalkToSongEnd(10), 10);     // and goes on from where it stopped
 }
 
 TEST_F(SequencerTest, TimeSignaturesSetTheMeasure) {

@@ -1,6 +1,7 @@
 // The look-ahead behind the exported Make: a block of samples rendered voice
 // by voice, handed out one sample per call, and undone to the sample reached
 // when anything else touches the unit.
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -190,9 +191,17 @@ template <bool kAdd> void ScaleRows(int32_t nCount, const RowsOut &out) {
 // Renders nCount samples from the current state into the block arrays and
 // moves the state on by as much.
 void RenderAheadSamples(int32_t nCount) {
-  for (int32_t i = 0; i < nCount; ++i) {
+  for (int32_t i = 0; i < nCount;) {
+    // Samples that only count the vibrato clock down keep its phase.
+    const int32_t nRun = nLfoCount < nCount - i ? nLfoCount : nCount - i;
+    if (nRun > 0) {
+      std::fill_n(anAheadSine + i, nRun, anLfoSine[nLfoPhase]);
+      nLfoCount -= nRun;
+      i += nRun;
+      continue;
+    }
     StepLfo();
-    anAheadSine[i] = anLfoSine[nLfoPhase];
+    anAheadSine[i++] = anLfoSine[nLfoPhase];
   }
   nAheadChannels = 0;
   const int32_t nTop = nVoiceTop;

@@ -341,6 +341,16 @@ static void AddSamplesPerTick() {
   return 1;
 }
 
+// The samples before the next tick only count the clock down: up to nMax of
+// them are taken at once. Returns how many.
+static int64_t CountDownToTick(int64_t nMax) {
+  if (nTickStep <= 0 || nTickAccum <= nTickStep)
+    return 0;
+  const int64_t n = std::min<int64_t>((nTickAccum - 1) / nTickStep, nMax);
+  nTickAccum -= static_cast<int32_t>(n) * nTickStep;
+  return n;
+}
+
 int32_t SequencerClock() {
   nTickAccum -= nTickStep;
   if (nTickAccum > 0)
@@ -358,9 +368,13 @@ int32_t SequencerQuietRun(int32_t nMax) {
   }
   int32_t nQuietTicks = nMinDelta > 0 ? nMinDelta - 1 : 0;
   int32_t n = 0;
-  for (; n < nMax; ++n) {
-    if (nTickAccum - nTickStep > 0) {
+  while (n < nMax) {
+    n += static_cast<int32_t>(CountDownToTick(nMax - n));
+    if (n >= nMax)
+      break;
+    if (nTickAccum - nTickStep > 0) { // no tick in this sample either (a step of 0 or less)
       nTickAccum -= nTickStep;
+      ++n;
       continue;
     }
     if (nQuietTicks <= 0)
@@ -368,6 +382,7 @@ int32_t SequencerQuietRun(int32_t nMax) {
     --nQuietTicks;
     nTickAccum -= nTickStep;
     ClockTick();
+    ++n;
   }
   return n;
 }
@@ -384,14 +399,9 @@ int64_t WalkToSongEnd(int64_t nLimit) {
   if (ActiveTrackCount() == 0)
     return 0;
   while (nSamples < nLimit) {
-    // The samples before the next tick only count the clock down: taken at once.
-    if (nTickStep > 0 && nTickAccum > nTickStep) {
-      const int64_t nQuiet = std::min<int64_t>((nTickAccum - 1) / nTickStep, nLimit - nSamples);
-      nTickAccum -= static_cast<int32_t>(nQuiet) * nTickStep;
-      nSamples += nQuiet;
-      if (nSamples >= nLimit)
-        break;
-    }
+    nSamples += CountDownToTick(nLimit - nSamples);
+    if (nSamples >= nLimit)
+      break;
     const int32_t bTick = SequencerClock();
     ++nSamples;
     if (bTick && ActiveTrackCount() == 0) // tracks end only on a tick

@@ -254,6 +254,69 @@ int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32
 }
 #endif
 
+#if defined(__SSE2__)
+// The two 16-bit halves of four line frames, sign-extended.
+inline __m128i LowHalves(__m128i v) {
+  return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+}
+inline __m128i HighHalves(__m128i v) {
+  return _mm_srai_epi32(v, 16);
+}
+
+// The reverb steps of a run, four frames at a time, when no frame read in the
+// run is one written in it: the write position runs at least the run ahead
+// of the read position and neither stretch of the line wraps. Adds the line's
+// output to the mix rows. Returns the frames done (a multiple of 4, or 0 when
+// the run does not qualify); positions and inputs move on as sample by sample.
+int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDelay,
+                    const int32_t *pnSendL, const int32_t *pnSendR, int32_t *pnMixL,
+                    int32_t *pnMixR, int32_t n, int32_t &nInL, int32_t &nInR) {
+  const int32_t nFrames = n & ~3;
+  const int32_t nBytes = 4 * nFrames;
+  if (nFrames == 0 || nWrite != ((nRead + nDelay) & kReverbPosMask) || nWrite - nRead < nBytes ||
+      nWrite + nBytes > kReverbLineBytes) {
+    return 0;
+  }
+  const __m128i vLow = _mm_set1_epi32(0xffff);
+  const __m128i vBias = _mm_set1_epi32(127);
+  __m128i vInL = _mm_setzero_si128(), vInR = vInL;
+  for (int32_t i = 0; i < nFrames; i += 4) {
+    auto *const pRead = reinterpret_cast<__m128i *>(pLine + nRead + 4 * i);
+    auto *const pWrite = reinterpret_cast<__m128i *>(pLine + nWrite + 4 * i);
+    const __m128i vOld = _mm_loadu_si128(pWrite);
+    const __m128i vDelayed = _mm_loadu_si128(pRead);
+    const __m128i vDL = LowHalves(vDelayed);
+    const __m128i vDR = HighHalves(vDelayed);
+    // In: what the line held, the sends, and the feedback d x 80 / 128.
+    const auto Feedback = [&](__m128i vD) {
+      const __m128i vP = _mm_add_epi32(_mm_slli_epi32(vD, 6), _mm_slli_epi32(vD, 4));
+      return _mm_srai_epi32(_mm_add_epi32(vP, _mm_and_si128(_mm_srai_epi32(vP, 31), vBias)), 7);
+    };
+    vInL =
+        _mm_add_epi32(_mm_add_epi32(LowHalves(vOld),
+                                    _mm_load_si128(reinterpret_cast<const __m128i *>(pnSendL + i))),
+                      Feedback(vDL));
+    vInR =
+        _mm_add_epi32(_mm_add_epi32(HighHalves(vOld),
+                                    _mm_load_si128(reinterpret_cast<const __m128i *>(pnSendR + i))),
+                      Feedback(vDR));
+    _mm_storeu_si128(pWrite, _mm_or_si128(_mm_and_si128(vInL, vLow), _mm_slli_epi32(vInR, 16)));
+    _mm_storeu_si128(pRead, _mm_setzero_si128());
+    const auto AddMix = [i](int32_t *p, __m128i v) {
+      auto *const q = reinterpret_cast<__m128i *>(p + i);
+      _mm_store_si128(q, _mm_add_epi32(_mm_load_si128(q), v));
+    };
+    AddMix(pnMixL, _mm_slli_epi32(vDL, 2));
+    AddMix(pnMixR, _mm_slli_epi32(vDR, 2));
+  }
+  nInL = _mm_cvtsi128_si32(_mm_shuffle_epi32(vInL, _MM_SHUFFLE(3, 3, 3, 3)));
+  nInR = _mm_cvtsi128_si32(_mm_shuffle_epi32(vInR, _MM_SHUFFLE(3, 3, 3, 3)));
+  nRead = (nRead + nBytes) & kReverbPosMask;
+  nWrite = (nRead + nDelay) & kReverbPosMask;
+  return nFrames;
+}
+#endif
+
 // The units' accumulators for a run of frames, as the block form of Make
 // fills them: accumulator k of frame i at [k * kBlockFrames + i]. All zero
 // between runs; rows are cleared in whole quads, as the mix reads them.
@@ -570,10 +633,14 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       }
       ClearRows(nMask, n);
       // The effects hear only their sends and their own lines, so each runs
-      // over the whole run first; their outputs join the mix below. The send
-      // rows turn into output rows.
+      // over the whole run first, adding its output to the mix rows.
       if (bReverb) {
-        for (int32_t i = 0; i < n; ++i) {
+        int32_t i = 0;
+#if defined(__SSE2__)
+        i = ReverbFours(pRevLine, nRevRead, nRevWrite, nRevDelay, anRevL, anRevR, anMixL, anMixR, n,
+                        nRevInL, nRevInR);
+#endif
+        for (; i < n; ++i) {
           ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
           nRevInL = WrapAdd(nRevInL, anRevL[i]);
           nRevInR = WrapAdd(nRevInR, anRevR[i]);

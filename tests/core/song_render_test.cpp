@@ -320,15 +320,14 @@ TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
 
 // A unit with the block form of Make renders the runs between events at
 // once and the mix goes channel by channel; the sample loop is the
-// reference. Playback and recording, with effects, with channels muted part
-// of the way (muted channels play at 1/12 live and are left out of a
-// recording), at two rates: same samples, same meters.
+// reference. A song with reverb and chorus sends, played and recorded, with
+// channels muted part of the way (muted channels play at 1/12 live and are
+// left out of a recording), at two rates: same samples, same meters.
 TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
-  const auto abSong = ReadFileBytes(std::string(kSongDir) + "/coconut_run2.mid");
-  ASSERT_FALSE(abSong.empty());
   ASSERT_NE(aUnitSlots[0].pfnMakeBlock, nullptr);
   n3DLength = 0;
   const int32_t nBlock = 4 * 997, nBlocks = 90;
+  std::vector<uint8_t> abSong;
   const auto Run = [&](int32_t nRate, bool bLive) {
     std::vector<int32_t> an; // samples, then each block's meters
     EXPECT_EQ(StartSongRun(abSong, nRate), 1);
@@ -356,18 +355,24 @@ TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
     }
     return an;
   };
-  for (const int32_t nRate : {44100, 22050}) {
-    for (const bool bLive : {false, true}) {
-      bBlockRender = 0;
-      const std::vector<int32_t> anSamples = Run(nRate, bLive);
-      bBlockRender = 1;
-      const std::vector<int32_t> anRuns = Run(nRate, bLive);
-      ASSERT_EQ(anSamples.size(), anRuns.size());
-      size_t k = 0;
-      while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
-        ++k;
+  // The first song plays on the muted channels, the second has the sends.
+  for (const char *pszSong : {"/coconut_run2.mid", "/tttheme2.mid"}) {
+    abSong = ReadFileBytes(std::string(kSongDir) + pszSong);
+    ASSERT_FALSE(abSong.empty());
+    for (const int32_t nRate : {44100, 22050}) {
+      for (const bool bLive : {false, true}) {
+        bBlockRender = 0;
+        const std::vector<int32_t> anSamples = Run(nRate, bLive);
+        bBlockRender = 1;
+        const std::vector<int32_t> anRuns = Run(nRate, bLive);
+        ASSERT_EQ(anSamples.size(), anRuns.size());
+        size_t k = 0;
+        while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
+          ++k;
+        }
+        EXPECT_EQ(k, anSamples.size())
+            << pszSong << " " << nRate << (bLive ? " live" : " recorded");
       }
-      EXPECT_EQ(k, anSamples.size()) << nRate << (bLive ? " live" : " recorded");
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "unit/channels.h"
+#include "unit/lookahead.h"
 #include "unit/soundset.h"
 #include "unit/unit_entry.h"
 #include "unit/unit_state.h"
@@ -14,7 +15,7 @@
 namespace {
 
 // A looping sine instrument that holds at level 100 once attacked.
-void SetUpUnit(int32_t nVoices, int32_t bInterp) {
+void SetUpUnit(int32_t nVoices, int32_t bInterp, int32_t nModulation = 40) {
   vokra::InitUNIT(nullptr, "/nonexistent/");
   vokra::nFinalGain = 127;
   vokra::bOverSample = bInterp;
@@ -46,7 +47,8 @@ void SetUpUnit(int32_t nVoices, int32_t bInterp) {
     int32_t c = v % 15;
     if (c >= vokra::kRhythmChannel)
       ++c;
-    const uint8_t abMod[5] = {3, 0, static_cast<uint8_t>(0xB0 | c), 1, 40};
+    const uint8_t abMod[5] = {3, 0, static_cast<uint8_t>(0xB0 | c), 1,
+                              static_cast<uint8_t>(nModulation)};
     vokra::MidiIn(abMod, -1);
     const uint8_t abNote[5] = {3, 0, static_cast<uint8_t>(0x90 | c),
                                static_cast<uint8_t>(30 + v / 15), 100};
@@ -71,6 +73,24 @@ void BM_Make(benchmark::State &state) {
 }
 
 BENCHMARK(BM_Make)->ArgsProduct({{1, 32, 256}, {0, 1}})->ArgNames({"voices", "interp"});
+
+// The block form without vibrato, as a player renders the runs between
+// events: 128 samples a call, in quiet stretches.
+void BM_MakeBlock(benchmark::State &state) {
+  const int32_t nVoices = static_cast<int32_t>(state.range(0));
+  SetUpUnit(nVoices, 0, 0);
+  std::vector<int32_t> anRows(48 * 128);
+  for (auto _ : state) {
+    vokra::MakeBlock(anRows.data(), 128);
+    benchmark::DoNotOptimize(anRows.data());
+  }
+  state.counters["ns_per_voice_sample"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 128 * nVoices,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  vokra::ClearInstruments();
+}
+
+BENCHMARK(BM_MakeBlock)->Arg(32)->Arg(256)->ArgName("voices");
 
 } // namespace
 

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/simd_scale.h"
 #include "common/unit_interface.h"
 #include "unit/channels.h"
 #include "unit/lookahead.h"
@@ -85,22 +86,12 @@ void RecountTop(int32_t nTop, int32_t nLastSample, int32_t nLastVoice) {
   nVoiceTop = v + 1;
 }
 
-// x x g / kPanScale for four sums x, truncated toward zero, for a weight
-// 0 <= g < 2^13 in the even lanes of vWeight. Formed as sign and magnitude:
-// |x| x g < 2^44, shifted by 13 it fits in 32 bits, and a 32-bit q / 3 is
-// q x 0xAAAAAAAB >> 33 exactly.
 #if defined(__SSE2__)
+// x x g / kPanScale for four sums x, for a weight 0 <= g < 2^13 in the even
+// lanes of vWeight (|x| x g < 2^44).
 inline __m128i PanScale4(__m128i v, __m128i vWeight) {
   static_assert(kPanScale == 3 << 13);
-  const __m128i vThird = _mm_set1_epi32(static_cast<int32_t>(0xAAAAAAABu));
-  const __m128i m = _mm_srai_epi32(v, 31);
-  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |x|, 2^31 included
-  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, vWeight), 13);
-  const __m128i qOdd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), vWeight), 13);
-  const __m128i rEven = _mm_srli_epi64(_mm_mul_epu32(qEven, vThird), 33);
-  const __m128i rOdd = _mm_srli_epi64(_mm_mul_epu32(qOdd, vThird), 33);
-  const __m128i r = _mm_or_si128(rEven, _mm_slli_epi64(rOdd, 32));
-  return _mm_sub_epi32(_mm_xor_si128(r, m), m);
+  return ScaleThirds4<13>(v, vWeight);
 }
 #endif
 

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/simd_scale.h"
 #include "common/unit_interface.h"
 #include "player/render/audio_math.h"
 #include "player/render/effects.h"
@@ -220,20 +221,10 @@ inline void ZeroAcc(int32_t *p, int32_t nCount) {
 constexpr int32_t kMaxFoursGain = 127; // |x| x gain / 64 stays within 32 bits
 
 #if defined(__SSE2__)
-// x x g / kMasterGainDiv for four values, truncated toward zero, for
-// 0 <= g <= kMaxFoursGain. Formed as sign and magnitude: |x| x g < 2^38,
-// shifted by 6 it fits in 32 bits, and a 32-bit q / 3 is q x 0xAAAAAAAB >> 33.
+// x x g / kMasterGainDiv for four values, for 0 <= g <= kMaxFoursGain.
 inline __m128i MasterGain4(__m128i v, __m128i vGain) {
   static_assert(kMasterGainDiv == 3 << 6);
-  const __m128i vThird = _mm_set1_epi32(static_cast<int32_t>(0xAAAAAAABu));
-  const __m128i m = _mm_srai_epi32(v, 31);
-  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |x|, 2^31 included
-  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, vGain), 6);
-  const __m128i qOdd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), vGain), 6);
-  const __m128i rEven = _mm_srli_epi64(_mm_mul_epu32(qEven, vThird), 33);
-  const __m128i rOdd = _mm_srli_epi64(_mm_mul_epu32(qOdd, vThird), 33);
-  const __m128i r = _mm_or_si128(rEven, _mm_slli_epi64(rOdd, 32));
-  return _mm_sub_epi32(_mm_xor_si128(r, m), m);
+  return ScaleThirds4<6>(v, vGain); // |x| x g < 2^38
 }
 
 // The end of a recording's frames, four at a time: master gain, then

@@ -38,6 +38,7 @@ extern int32_t nReverbWritePos; // byte offset of the frame written now, 0..3276
 extern int32_t nReverbDelay;    // read-to-write distance in bytes, nPCMRate * 10000 / 88200
 extern int32_t nReverbInL;      // reverb input of the current sample (wraps at 16 bits when stored)
 extern int32_t nReverbInR;
+extern int32_t nReverbQuiet; // frames since a non-zero frame went into the line, at most kLineQuiet
 
 // Chorus.
 extern uint8_t *pChorusLine;    // 4096 frames, static storage
@@ -48,6 +49,12 @@ extern int32_t nChorusInR;
 extern int32_t anChorusDelay[kChorusTableSize]; // read-behind distance in bytes per phase
 extern int32_t nChorusPhase;                    // modulation phase 0..511
 extern int32_t nChorusCount;                    // samples until the phase steps
+extern int32_t nChorusQuiet; // frames since a non-zero frame went into the line, at most kLineQuiet
+
+// A line that has taken only zero frames for a whole turn of its writer holds
+// nothing but zeros; the render loop then passes it by while its input stays
+// zero. Anything else that writes a line sets its count back to 0.
+constexpr int32_t kLineQuiet = 1 << 20;
 
 // The per-sample steps on explicit state, inline: the procedures below run them
 // on the globals, the render loop on copies it keeps in registers for a block.

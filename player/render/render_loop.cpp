@@ -261,7 +261,7 @@ inline __m128i HighHalves(__m128i v) {
 // the run does not qualify); positions and inputs move on as sample by sample.
 int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDelay,
                     const int32_t *pnSendL, const int32_t *pnSendR, int32_t *pnMixL,
-                    int32_t *pnMixR, int32_t n, int32_t &nInL, int32_t &nInR) {
+                    int32_t *pnMixR, int32_t n, int32_t &nInL, int32_t &nInR, uint32_t &nWritten) {
   const int32_t nFrames = n & ~3;
   const int32_t nBytes = 4 * nFrames;
   if (nFrames == 0 || nWrite != ((nRead + nDelay) & kReverbPosMask) || nWrite - nRead < nBytes ||
@@ -270,7 +270,7 @@ int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDe
   }
   const __m128i vLow = _mm_set1_epi32(0xffff);
   const __m128i vBias = _mm_set1_epi32(127);
-  __m128i vInL = _mm_setzero_si128(), vInR = vInL;
+  __m128i vInL = _mm_setzero_si128(), vInR = vInL, vWritten = vInL;
   for (int32_t i = 0; i < nFrames; i += 4) {
     auto *const pRead = reinterpret_cast<__m128i *>(pLine + nRead + 4 * i);
     auto *const pWrite = reinterpret_cast<__m128i *>(pLine + nWrite + 4 * i);
@@ -291,7 +291,9 @@ int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDe
         _mm_add_epi32(_mm_add_epi32(HighHalves(vOld),
                                     _mm_load_si128(reinterpret_cast<const __m128i *>(pnSendR + i))),
                       Feedback(vDR));
-    _mm_storeu_si128(pWrite, _mm_or_si128(_mm_and_si128(vInL, vLow), _mm_slli_epi32(vInR, 16)));
+    const __m128i vFrames = _mm_or_si128(_mm_and_si128(vInL, vLow), _mm_slli_epi32(vInR, 16));
+    _mm_storeu_si128(pWrite, vFrames);
+    vWritten = _mm_or_si128(vWritten, vFrames);
     _mm_storeu_si128(pRead, _mm_setzero_si128());
     const auto AddMix = [i](int32_t *p, __m128i v) {
       auto *const q = reinterpret_cast<__m128i *>(p + i);
@@ -300,6 +302,8 @@ int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDe
     AddMix(pnMixL, _mm_slli_epi32(vDL, 2));
     AddMix(pnMixR, _mm_slli_epi32(vDR, 2));
   }
+  nWritten |= static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi32(vWritten, _mm_setzero_si128())) != 0xffff);
   nInL = _mm_cvtsi128_si32(_mm_shuffle_epi32(vInL, _MM_SHUFFLE(3, 3, 3, 3)));
   nInR = _mm_cvtsi128_si32(_mm_shuffle_epi32(vInR, _MM_SHUFFLE(3, 3, 3, 3)));
   nRead = (nRead + nBytes) & kReverbPosMask;
@@ -338,18 +342,27 @@ struct RowMix {
   int32_t *pnRevR;
   int32_t *pnChoL;
   int32_t *pnChoR;
+  bool bRevIn; // out: a channel of the run sends to the reverb (else its sums are all 0)
+  bool bChoIn; // out: the same for the chorus
 };
 
 // The channel loop of the sample path, turned around: channel by channel
 // over the frames of a run. Wrapping sums do not depend on their order, so
 // every frame gets the sample path's mix and sends. Peaks, when asked for,
 // are raised as in playback (1/1024 units).
-void MixRows(const RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bool bReverb,
+void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bool bReverb,
              bool bChorus, int32_t *pnPeakL, int32_t *pnPeakR) {
   // Plain channels (not muted, no negative send): their sums in registers,
   // four frames at a time, one pass over the run; the rows are zero past n
   // up to a whole quad. The others are added sample by sample after.
   uint32_t nScalar = nMask;
+  m.bRevIn = false;
+  m.bChoIn = false;
+  for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
+    const int32_t ch = std::countr_zero(nBits);
+    m.bRevIn = m.bRevIn || (bReverb && sends.anReverb[ch] != 0);
+    m.bChoIn = m.bChoIn || (bChorus && sends.anChorus[ch] != 0);
+  }
 #if defined(__SSE2__)
   struct Source {
     const int32_t *pL;
@@ -511,6 +524,8 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   int32_t nChoInR = nChorusInR;
   int32_t nLfoPhase = nChorusPhase;
   int32_t nLfoCount = nChorusCount;
+  int32_t nRevQuiet = nReverbQuiet;
+  int32_t nChoQuiet = nChorusQuiet;
   const int32_t nLfoReload = nRate / kChorusStepDiv;
   int32_t nFiltL = nLpfL;
   int32_t nFiltR = nLpfR;
@@ -600,7 +615,7 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
     alignas(16) int32_t anRevR[kBlockFrames];
     alignas(16) int32_t anChoL[kBlockFrames];
     alignas(16) int32_t anChoR[kBlockFrames];
-    RowMix mix{anMixL, anMixR, anRevL, anRevR, anChoL, anChoR};
+    RowMix mix{anMixL, anMixR, anRevL, anRevR, anChoL, anChoR, false, false};
     for (int32_t f = 0; f < nFrames;) {
       // The run starts with the sample whose tick may serve events and ends
       // before the next such sample.
@@ -624,36 +639,62 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       }
       ClearRows(nMask, n);
       // The effects hear only their sends and their own lines, so each runs
-      // over the whole run first, adding its output to the mix rows.
+      // over the whole run first, adding its output to the mix rows. A line
+      // known to hold only zeros, given only zeros, gives and keeps zeros:
+      // then only its positions move on.
       if (bReverb) {
-        int32_t i = 0;
+        if (nRevQuiet >= kReverbLineBytes / 4 && !mix.bRevIn) {
+          nRevRead = (nRevRead + 4 * n) & kReverbPosMask;
+          nRevWrite = (nRevRead + nRevDelay) & kReverbPosMask;
+          nRevInL = 0;
+          nRevInR = 0;
+          nRevQuiet = std::min(nRevQuiet + n, kLineQuiet);
+        } else {
+          uint32_t nWritten = 0; // not 0: a frame written was not 0
+          int32_t i = 0;
 #if defined(__SSE2__)
-        i = ReverbFours(pRevLine, nRevRead, nRevWrite, nRevDelay, anRevL, anRevR, anMixL, anMixR, n,
-                        nRevInL, nRevInR);
+          i = ReverbFours(pRevLine, nRevRead, nRevWrite, nRevDelay, anRevL, anRevR, anMixL, anMixR,
+                          n, nRevInL, nRevInR, nWritten);
 #endif
-        for (; i < n; ++i) {
-          ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
-          nRevInL = WrapAdd(nRevInL, anRevL[i]);
-          nRevInR = WrapAdd(nRevInR, anRevR[i]);
-          int32_t nOutL = 0, nOutR = 0;
-          ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
-          anMixL[i] = WrapAdd(anMixL[i], nOutL);
-          anMixR[i] = WrapAdd(anMixR[i], nOutR);
+          for (; i < n; ++i) {
+            ReadLineFrame(pRevLine, nRevWrite, nRevInL, nRevInR);
+            nRevInL = WrapAdd(nRevInL, anRevL[i]);
+            nRevInR = WrapAdd(nRevInR, anRevR[i]);
+            int32_t nOutL = 0, nOutR = 0;
+            ReverbStep(pRevLine, nRevRead, nRevWrite, nRevDelay, nRevInL, nRevInR, nOutL, nOutR);
+            nWritten |= (static_cast<uint32_t>(nRevInL) | static_cast<uint32_t>(nRevInR)) & 0xffff;
+            anMixL[i] = WrapAdd(anMixL[i], nOutL);
+            anMixR[i] = WrapAdd(anMixR[i], nOutR);
+          }
+          nRevQuiet = nWritten != 0 ? 0 : std::min(nRevQuiet + n, kLineQuiet);
         }
       }
+      const bool bChorusQuiet = nChoQuiet >= kChorusLineBytes / 4 && !mix.bChoIn;
+      uint32_t nChoWritten = 0;
       for (int32_t i = 0; i < n; ++i) {
         if (bLfo) {
           ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
         }
-        if (bChorus) {
+        if (bChorus && bChorusQuiet) {
+          nChoWrite = (nChoWrite + 4) & kChorusPosMask;
+          nChoRead = (nChoWrite - anChorusDelay[nLfoPhase]) & kChorusPosMask;
+        } else if (bChorus) {
           nChoInL = anChoL[i];
           nChoInR = anChoR[i];
+          nChoWritten |= (static_cast<uint32_t>(nChoInL) | static_cast<uint32_t>(nChoInR)) & 0xffff;
           int32_t nOutL = 0, nOutR = 0;
           ChorusStep(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nChoInL, nChoInR,
                      nOutL, nOutR);
           anMixL[i] = WrapAdd(anMixL[i], nOutL);
           anMixR[i] = WrapAdd(anMixR[i], nOutR);
         }
+      }
+      if (bChorus) {
+        if (bChorusQuiet) {
+          nChoInL = 0;
+          nChoInR = 0;
+        }
+        nChoQuiet = nChoWritten != 0 ? 0 : std::min(nChoQuiet + n, kLineQuiet);
       }
       int32_t i = 0;
 #if defined(__SSE2__)
@@ -781,6 +822,13 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
 
       OutputFrame(f, nMixL, nMixR);
     }
+    // The sample loop keeps no count of zero frames.
+    if (bReverb) {
+      nRevQuiet = 0;
+    }
+    if (bChorus) {
+      nChoQuiet = 0;
+    }
   }
 
   if constexpr (M != Mode::Record) {
@@ -799,6 +847,8 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
   nChorusInR = nChoInR;
   nChorusPhase = nLfoPhase;
   nChorusCount = nLfoCount;
+  nReverbQuiet = nRevQuiet;
+  nChorusQuiet = nChoQuiet;
   nLpfL = nFiltL;
   nLpfR = nFiltR;
 }

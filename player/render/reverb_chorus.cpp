@@ -27,6 +27,8 @@ int32_t nChorusInR = 0;
 int32_t anChorusDelay[kChorusTableSize];
 int32_t nChorusPhase = 0;
 int32_t nChorusCount = 0;
+int32_t nReverbQuiet = 0;
+int32_t nChorusQuiet = 0;
 
 void AllocReverbLine() {
   std::memset(pReverbLine, 0, kReverbLineBytes);
@@ -43,6 +45,7 @@ void FreeChorusLine() {}
 
 void ResetReverb() {
   std::memset(pReverbLine, 0, kReverbLineBytes);
+  nReverbQuiet = 0;
   nReverbReadPos = 0;
   // The first write position is taken at 96000, not 88200; from the first
   // ReverbApply on it is the read position plus nReverbDelay.
@@ -51,6 +54,7 @@ void ResetReverb() {
 
 void ResetChorus() {
   std::memset(pChorusLine, 0, kChorusLineBytes);
+  nChorusQuiet = 0;
   nChorusWritePos = 0;
   nChorusReadPos = (0 - anChorusDelay[0]) & kChorusPosMask;
 }
@@ -74,6 +78,7 @@ void ReverbLoad() {
 }
 
 void ReverbApply(int32_t &nMixL, int32_t &nMixR) {
+  nReverbQuiet = 0;
   ReverbStep(pReverbLine, nReverbReadPos, nReverbWritePos, nReverbDelay, nReverbInL, nReverbInR,
              nMixL, nMixR);
 }
@@ -84,6 +89,7 @@ void ChorusClear() {
 }
 
 void ChorusApply(int32_t &nMixL, int32_t &nMixR) {
+  nChorusQuiet = 0;
   ChorusStep(pChorusLine, nChorusReadPos, nChorusWritePos, anChorusDelay[nChorusPhase], nChorusInL,
              nChorusInR, nMixL, nMixR);
 }

@@ -320,9 +320,10 @@ TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
 
 // A unit with the block form of Make renders the runs between events at
 // once and the mix goes channel by channel; the sample loop is the
-// reference. A song with reverb and chorus sends, played and recorded, with
-// channels muted part of the way (muted channels play at 1/12 live and are
-// left out of a recording), at two rates: same samples, same meters.
+// reference. Two songs, played and recorded, with channels muted part of the
+// way (muted channels play at 1/12 live and are left out of a recording) and
+// the effect sends switched on and off, at two rates: same samples, same
+// meters.
 TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
   ASSERT_NE(aUnitSlots[0].pfnMakeBlock, nullptr);
   n3DLength = 0;
@@ -335,6 +336,14 @@ TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
     for (int32_t b = 0; b < nBlocks; ++b) {
       for (int32_t ch : {0, 1, 2, 3, 9}) {
         aChannels[ch].bMute = b >= 30 && b < 60;
+      }
+      if (b == 45 || b == 75) {
+        // Sends on or off after a long stretch without: the effect lines
+        // have been silent, or are still sounding.
+        for (ChannelState &c : aChannels) {
+          c.nReverbSendSq = b == 45 ? 1600 : 0;
+          c.nChorusSend = b == 45 ? 64 : 0;
+        }
       }
       const int32_t i = b % kOutBufCount;
       if (bLive) {
@@ -355,7 +364,8 @@ TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
     }
     return an;
   };
-  // The first song plays on the muted channels, the second has the sends.
+  // The first song plays on the muted channels and sets no sends of its own;
+  // the second has its own.
   for (const char *pszSong : {"/coconut_run2.mid", "/tttheme2.mid"}) {
     abSong = ReadFileBytes(std::string(kSongDir) + pszSong);
     ASSERT_FALSE(abSong.empty());

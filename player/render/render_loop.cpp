@@ -243,9 +243,7 @@ int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32
   }
   return i;
 }
-#endif
 
-#if defined(__SSE2__)
 // The two 16-bit halves of four line frames, sign-extended.
 inline __m128i LowHalves(__m128i v) {
   return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
@@ -257,8 +255,9 @@ inline __m128i HighHalves(__m128i v) {
 // The reverb steps of a run, four frames at a time, when no frame read in the
 // run is one written in it: the write position runs at least the run ahead
 // of the read position and neither stretch of the line wraps. Adds the line's
-// output to the mix rows. Returns the frames done (a multiple of 4, or 0 when
-// the run does not qualify); positions and inputs move on as sample by sample.
+// output to the mix rows and ORs the frames written into nWritten. Returns the
+// frames done (a multiple of 4, or 0 when the run does not qualify); positions
+// and inputs move on as sample by sample.
 int32_t ReverbFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDelay,
                     const int32_t *pnSendL, const int32_t *pnSendR, int32_t *pnMixL,
                     int32_t *pnMixR, int32_t n, int32_t &nInL, int32_t &nInR, uint32_t &nWritten) {

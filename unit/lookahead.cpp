@@ -246,12 +246,9 @@ void MakeAhead(int32_t *pAcc) {
   const int32_t nSlots = nAheadSlots; // pAcc may alias the globals: read once
   for (int32_t j = 0; j < nSlots; ++j) {
     const int32_t ch = anAheadSlot[j];
-    pAcc[kAccLeft + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccLeft + ch]) +
-                                               static_cast<uint32_t>(anAheadLeft[ch][i]));
-    pAcc[kAccRight + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccRight + ch]) +
-                                                static_cast<uint32_t>(anAheadRight[ch][i]));
-    pAcc[kAccVoices + ch] = static_cast<int32_t>(static_cast<uint32_t>(pAcc[kAccVoices + ch]) +
-                                                 static_cast<uint32_t>(anAheadCount[ch][i]));
+    Put<true>(pAcc + kAccLeft + ch, anAheadLeft[ch][i]);
+    Put<true>(pAcc + kAccRight + ch, anAheadRight[ch][i]);
+    Put<true>(pAcc + kAccVoices + ch, anAheadCount[ch][i]);
   }
 }
 

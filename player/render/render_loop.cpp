@@ -121,6 +121,20 @@ void LoadChannelSends(ChannelSends &s) {
   }
 }
 
+// A channel's sends of one frame into the reverb and chorus inputs, wrapping;
+// a send of 0 adds nothing.
+inline void AddSends(int32_t nL, int32_t nR, int32_t nRev, int32_t nCho, int32_t &rRevL,
+                     int32_t &rRevR, int32_t &rChoL, int32_t &rChoR) {
+  if (nRev != 0) {
+    rRevL = WrapAdd(rRevL, MulDiv(nL, nRev, kReverbSendDiv));
+    rRevR = WrapAdd(rRevR, MulDiv(nR, nRev, kReverbSendDiv));
+  }
+  if (nCho != 0) {
+    rChoL = WrapAdd(rChoL, MulDiv(nL, nCho, kChorusSendDiv));
+    rChoR = WrapAdd(rChoR, MulDiv(nR, nCho, kChorusSendDiv));
+  }
+}
+
 // Bit ch set when channel ch has a non-zero left or right sum: most channels
 // are silent most of the time, and a silent channel adds 0 to the mix and the
 // sends and raises no peak.
@@ -436,14 +450,7 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
       }
       m.pnMixL[i] = WrapAdd(m.pnMixL[i], nL);
       m.pnMixR[i] = WrapAdd(m.pnMixR[i], nR);
-      if (nRev != 0) {
-        m.pnRevL[i] = WrapAdd(m.pnRevL[i], MulDiv(nL, nRev, kReverbSendDiv));
-        m.pnRevR[i] = WrapAdd(m.pnRevR[i], MulDiv(nR, nRev, kReverbSendDiv));
-      }
-      if (nCho != 0) {
-        m.pnChoL[i] = WrapAdd(m.pnChoL[i], MulDiv(nL, nCho, kChorusSendDiv));
-        m.pnChoR[i] = WrapAdd(m.pnChoR[i], MulDiv(nR, nCho, kChorusSendDiv));
-      }
+      AddSends(nL, nR, nRev, nCho, m.pnRevL[i], m.pnRevR[i], m.pnChoL[i], m.pnChoR[i]);
     }
   }
   if (pnPeakL) {
@@ -788,20 +795,8 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
           }
           nMixL += static_cast<uint32_t>(nL);
           nMixR += static_cast<uint32_t>(nR);
-          if (bReverb) {
-            const int32_t nSend = sends.anReverb[ch];
-            if (nSend != 0) {
-              nRevInL = WrapAdd(nRevInL, MulDiv(nL, nSend, kReverbSendDiv));
-              nRevInR = WrapAdd(nRevInR, MulDiv(nR, nSend, kReverbSendDiv));
-            }
-          }
-          if (bChorus) {
-            const int32_t nSend = sends.anChorus[ch];
-            if (nSend != 0) {
-              nChoInL = WrapAdd(nChoInL, MulDiv(nL, nSend, kChorusSendDiv));
-              nChoInR = WrapAdd(nChoInR, MulDiv(nR, nSend, kChorusSendDiv));
-            }
-          }
+          AddSends(nL, nR, bReverb ? sends.anReverb[ch] : 0, bChorus ? sends.anChorus[ch] : 0,
+                   nRevInL, nRevInR, nChoInL, nChoInR);
           if constexpr (M != Mode::Record) {
             RaisePeaks(ch, nL, nR);
           }

@@ -436,45 +436,75 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   }
 
 #if defined(__SSE2__)
-  // The loop above four samples at a time, for reads inside the data and
-  // factors that keep every product within 32 bits: the products and the sums
-  // in vectors, the reads one by one. Returns the samples done, a multiple of 4.
+  // The loop above eight samples at a time (then four), for reads inside the
+  // data and factors that keep every product within 32 bits: the products and
+  // the sums in vectors, the reads one by one. Returns the samples done, a
+  // multiple of 4.
   int32_t RunFours(int32_t p, uint32_t &nPhase, int32_t *pnSum, int32_t nCount) const {
-    const uint32_t nInc = static_cast<uint32_t>(nStep);
-    const uint8_t *pBase = pData + p;
+    // Sample i reads source sample (nPhase + i x nStep) / 272. That quotient
+    // is (nPhase + i x nStep) x kMagic >> 40 for every 32-bit phase, and the
+    // product grows by nStep x kMagic per sample: one add and one shift per
+    // read instead of a multiply, and the factor 2 goes into the address.
+    constexpr uint64_t kMagic = (uint64_t{1} << 40) / kStepUnit + 1;
+    static_assert((kMagic * kStepUnit - (uint64_t{1} << 40)) << 32 < uint64_t{1} << 40,
+                  "the quotient must be exact for every 32-bit phase");
+    typedef int16_t Unaligned16 [[gnu::aligned(1), gnu::may_alias]];
+    const Unaligned16 *pSource = reinterpret_cast<const Unaligned16 *>(pData + p);
+    uint64_t nAcc = nPhase * kMagic;
+    const uint64_t nAccStep = static_cast<uint64_t>(nStep) * kMagic;
+    const auto Next = [&] {
+      const int32_t n =
+          static_cast<uint16_t>(pSource[nAcc >> 40]); // the bits; taken as signed below
+      nAcc += nAccStep;
+      return n;
+    };
     const __m128i vAmp = _mm_set1_epi16(static_cast<int16_t>(nAmp));
     const __m128i vBias = _mm_set1_epi32(kAmpScale - 1);
     const __m128i vGain = _mm_set1_epi16(static_cast<int16_t>(nGain)); // Shift: <= INT16_MAX
     const __m128i vBias64 = _mm_set1_epi32(kVoiceScale / 127 - 1);
-    const auto Sample = [&](uint32_t nAt) {
-      uint16_t n; // the sample's bits; the vector multiply takes them as signed
-      std::memcpy(&n, pBase + 2 * (nAt / kStepUnit), sizeof n);
-      return static_cast<int32_t>(n);
-    };
-    int32_t i = 0;
-    for (; i + 4 <= nCount; i += 4) {
-      __m128i vX = _mm_cvtsi32_si128(Sample(nPhase));
-      vX = _mm_insert_epi16(vX, Sample(nPhase + nInc), 1);
-      vX = _mm_insert_epi16(vX, Sample(nPhase + 2 * nInc), 2);
-      vX = _mm_insert_epi16(vX, Sample(nPhase + 3 * nInc), 3);
-      nPhase += 4 * nInc;
-      // x x nAmp in 32 bits, then / 16384 truncated toward zero.
-      const __m128i vProduct =
-          _mm_unpacklo_epi16(_mm_mullo_epi16(vX, vAmp), _mm_mulhi_epi16(vX, vAmp));
-      const __m128i vRounded =
-          _mm_add_epi32(vProduct, _mm_and_si128(_mm_srai_epi32(vProduct, 31), vBias));
-      __m128i vOut = _mm_srai_epi32(vRounded, 14);
+    // x x nAmp / 16384 (then, Shift, x (nGain / 127) / 64), truncated toward
+    // zero as Weigh does, from the 32-bit products' halves.
+    const auto Out = [&](__m128i vLow, __m128i vHigh, bool bUpper) {
+      __m128i vProduct = bUpper ? _mm_unpackhi_epi16(vLow, vHigh) : _mm_unpacklo_epi16(vLow, vHigh);
+      __m128i vOut = _mm_srai_epi32(
+          _mm_add_epi32(vProduct, _mm_and_si128(_mm_srai_epi32(vProduct, 31), vBias)), 14);
       if constexpr (kWeight == Weight::Shift) {
-        // out x (nGain / 127) / 64, truncated toward zero, as Weigh.
         const __m128i vOut16 = _mm_packs_epi32(vOut, vOut); // in range: exact
         const __m128i vWeighted =
             _mm_unpacklo_epi16(_mm_mullo_epi16(vOut16, vGain), _mm_mulhi_epi16(vOut16, vGain));
         vOut = _mm_srai_epi32(
             _mm_add_epi32(vWeighted, _mm_and_si128(_mm_srai_epi32(vWeighted, 31), vBias64)), 6);
       }
-      __m128i *pv = reinterpret_cast<__m128i *>(pnSum + i);
-      _mm_storeu_si128(pv, _mm_add_epi32(_mm_loadu_si128(pv), vOut));
+      return vOut;
+    };
+    const auto Add = [](int32_t *pn, __m128i v) {
+      __m128i *pv = reinterpret_cast<__m128i *>(pn);
+      _mm_storeu_si128(pv, _mm_add_epi32(_mm_loadu_si128(pv), v));
+    };
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8) {
+      __m128i vX = _mm_cvtsi32_si128(Next());
+      vX = _mm_insert_epi16(vX, Next(), 1);
+      vX = _mm_insert_epi16(vX, Next(), 2);
+      vX = _mm_insert_epi16(vX, Next(), 3);
+      vX = _mm_insert_epi16(vX, Next(), 4);
+      vX = _mm_insert_epi16(vX, Next(), 5);
+      vX = _mm_insert_epi16(vX, Next(), 6);
+      vX = _mm_insert_epi16(vX, Next(), 7);
+      const __m128i vLow = _mm_mullo_epi16(vX, vAmp);
+      const __m128i vHigh = _mm_mulhi_epi16(vX, vAmp);
+      Add(pnSum + i, Out(vLow, vHigh, false));
+      Add(pnSum + i + 4, Out(vLow, vHigh, true));
     }
+    if (i + 4 <= nCount) {
+      __m128i vX = _mm_cvtsi32_si128(Next());
+      vX = _mm_insert_epi16(vX, Next(), 1);
+      vX = _mm_insert_epi16(vX, Next(), 2);
+      vX = _mm_insert_epi16(vX, Next(), 3);
+      Add(pnSum + i, Out(_mm_mullo_epi16(vX, vAmp), _mm_mulhi_epi16(vX, vAmp), false));
+      i += 4;
+    }
+    nPhase += static_cast<uint32_t>(i) * static_cast<uint32_t>(nStep);
     return i;
   }
 #endif

@@ -99,6 +99,27 @@ inline void ChorusLfoStep(int32_t &nPhase, int32_t &nCount, int32_t nReload) {
   }
 }
 
+// n steps of ChorusLfoStep at once.
+inline void ChorusLfoRun(int32_t &nPhase, int32_t &nCount, int32_t nReload, int32_t n) {
+  if (n <= nCount) {
+    nCount -= n;
+    return;
+  }
+  if (nReload < 0 || nCount < 0) {
+    // Outside the clock's usual range: step by step, as ever.
+    for (; n > 0; --n) {
+      ChorusLfoStep(nPhase, nCount, nReload);
+    }
+    return;
+  }
+  // The first nCount + 1 steps reach the first move; then one every nReload + 1.
+  n -= nCount + 1;
+  const int32_t nPeriod = nReload + 1;
+  const int32_t nMoves = 1 + n / nPeriod;
+  nPhase = (nPhase + nMoves) & (kChorusTableSize - 1);
+  nCount = nReload - n % nPeriod;
+}
+
 // Adds the line's output to the mix, feeds it back into the input, writes the
 // input at nWritePos, clears the frame read and moves both positions on.
 inline void ReverbStep(uint8_t *pLine, int32_t &nReadPos, int32_t &nWritePos, int32_t nDelay,

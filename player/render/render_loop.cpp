@@ -173,6 +173,27 @@ template <int kShift> inline __m128i MulShift4(__m128i v, __m128i s) {
   return _mm_sub_epi32(_mm_xor_si128(q, m), m);
 }
 
+// The same for values and s within 16 bits, where the product fits 32: one
+// multiply-add (v's upper half, its sign, meets the 0 in s's).
+template <int kShift> inline __m128i MulShiftNarrow4(__m128i v, __m128i s) {
+  const __m128i p = _mm_madd_epi16(v, s);
+  const __m128i vBias = _mm_set1_epi32((1 << kShift) - 1);
+  return _mm_srai_epi32(_mm_add_epi32(p, _mm_and_si128(_mm_srai_epi32(p, 31), vBias)), kShift);
+}
+
+// Whether every value of the quads 0 .. n of two rows lies within 16 bits.
+inline bool Narrow(const int32_t *pL, const int32_t *pR, int32_t n) {
+  const __m128i vHalf = _mm_set1_epi32(0x8000);
+  __m128i vOr = _mm_setzero_si128();
+  for (int32_t i = 0; i < n; i += 4) {
+    const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(pL + i));
+    const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(pR + i));
+    vOr = _mm_or_si128(vOr, _mm_or_si128(_mm_add_epi32(vL, vHalf), _mm_add_epi32(vR, vHalf)));
+  }
+  // v + 2^15 is below 2^16 exactly when v is within 16 bits.
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(vOr, 16), _mm_setzero_si128())) == 0xffff;
+}
+
 inline void ZeroAcc(int32_t *p, int32_t nCount) {
   // Plain stores: a memset here becomes a slow string instruction.
   for (int32_t k = 0; k < nCount; k += 4) {
@@ -384,6 +405,7 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
     __m128i vCho;
     bool bRev;
     bool bCho;
+    bool bNarrow; // the rows and the sends are within 16 bits: the usual case by far
   };
   Source aSource[16];
   int32_t nSources = 0;
@@ -394,8 +416,12 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
     if (((sends.nMuted >> ch) & 1) || nRev < 0 || nCho < 0) {
       continue;
     }
-    aSource[nSources++] = {Row(kAccLeft + ch),   Row(kAccRight + ch), _mm_set1_epi32(nRev),
-                           _mm_set1_epi32(nCho), nRev != 0,           nCho != 0};
+    const int32_t *const pL = Row(kAccLeft + ch);
+    const int32_t *const pR = Row(kAccRight + ch);
+    const bool bNarrow =
+        (nRev != 0 || nCho != 0) && nRev <= INT16_MAX && nCho <= INT16_MAX && Narrow(pL, pR, n);
+    aSource[nSources++] = {pL,        pR,     _mm_set1_epi32(nRev), _mm_set1_epi32(nCho), nRev != 0,
+                           nCho != 0, bNarrow};
     nScalar &= ~(1u << ch);
   }
   for (int32_t i = 0; i < n; i += 4) {
@@ -407,6 +433,17 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
       const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pR + i));
       vMixL = _mm_add_epi32(vMixL, vL);
       vMixR = _mm_add_epi32(vMixR, vR);
+      if (src.bNarrow) {
+        if (src.bRev) {
+          vRevL = _mm_add_epi32(vRevL, MulShiftNarrow4<kReverbSendShift>(vL, src.vRev));
+          vRevR = _mm_add_epi32(vRevR, MulShiftNarrow4<kReverbSendShift>(vR, src.vRev));
+        }
+        if (src.bCho) {
+          vChoL = _mm_add_epi32(vChoL, MulShiftNarrow4<kChorusSendShift>(vL, src.vCho));
+          vChoR = _mm_add_epi32(vChoR, MulShiftNarrow4<kChorusSendShift>(vR, src.vCho));
+        }
+        continue;
+      }
       if (src.bRev) {
         vRevL = _mm_add_epi32(vRevL, MulShift4<kReverbSendShift>(vL, src.vRev));
         vRevR = _mm_add_epi32(vRevR, MulShift4<kReverbSendShift>(vR, src.vRev));
@@ -677,14 +714,9 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       }
       const bool bChorusQuiet = nChoQuiet >= kChorusLineBytes / 4 && !mix.bChoIn;
       uint32_t nChoWritten = 0;
-      for (int32_t i = 0; i < n; ++i) {
-        if (bLfo) {
-          ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload);
-        }
-        if (bChorus && bChorusQuiet) {
-          nChoWrite = (nChoWrite + 4) & kChorusPosMask;
-          nChoRead = (nChoWrite - anChorusDelay[nLfoPhase]) & kChorusPosMask;
-        } else if (bChorus) {
+      if (bChorus && !bChorusQuiet) {
+        for (int32_t i = 0; i < n; ++i) {
+          ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload); // the chorus implies the clock
           nChoInL = anChoL[i];
           nChoInR = anChoR[i];
           nChoWritten |= (static_cast<uint32_t>(nChoInL) | static_cast<uint32_t>(nChoInR)) & 0xffff;
@@ -693,6 +725,15 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
                      nOutL, nOutR);
           anMixL[i] = WrapAdd(anMixL[i], nOutL);
           anMixR[i] = WrapAdd(anMixR[i], nOutR);
+        }
+      } else {
+        // Nothing sounds: only the clock and the positions move on.
+        if (bLfo) {
+          ChorusLfoRun(nLfoPhase, nLfoCount, nLfoReload, n);
+        }
+        if (bChorus) {
+          nChoWrite = (nChoWrite + 4 * n) & kChorusPosMask;
+          nChoRead = (nChoWrite - anChorusDelay[nLfoPhase]) & kChorusPosMask;
         }
       }
       if (bChorus) {

@@ -139,4 +139,23 @@ TEST_F(EffectsTest, ChorusPhaseStepsEvery111SamplesAt44100) {
   EXPECT_EQ(nChorusCount, 13);
 }
 
+// A run of the clock lands where as many single steps land, from every count
+// (and from counts outside the clock's range) and for reloads down to 0.
+TEST(ChorusLfoRunTest, MatchesSingleSteps) {
+  for (int32_t nReload : {0, 1, 13, 110, 240}) {
+    for (int32_t nStart = -3; nStart <= nReload; ++nStart) {
+      for (int32_t n : {0, 1, 2, 7, 111, 128, 1000}) {
+        int32_t nPhase = 509, nCount = nStart;
+        int32_t nRunPhase = nPhase, nRunCount = nCount;
+        for (int32_t i = 0; i < n; ++i) {
+          ChorusLfoStep(nPhase, nCount, nReload);
+        }
+        ChorusLfoRun(nRunPhase, nRunCount, nReload, n);
+        ASSERT_EQ(nRunPhase, nPhase) << nReload << " " << nStart << " " << n;
+        ASSERT_EQ(nRunCount, nCount) << nReload << " " << nStart << " " << n;
+      }
+    }
+  }
+}
+
 } // namespace

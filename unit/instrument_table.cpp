@@ -44,6 +44,15 @@ DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes) {
   return hBlock;
 }
 
+DataBlock *AdoptBlock(std::unique_ptr<uint8_t[]> pBytes, size_t nBytes) {
+  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, 0};
+  if (hBlock == nullptr)
+    return nullptr;
+  std::memset(pBytes.get() + nBytes, 0, kBlockSlack);
+  hBlock->pBytes = pBytes.release();
+  return hBlock;
+}
+
 uint8_t *LockBlock(DataBlock *hBlock) {
   if (hBlock == nullptr)
     return nullptr;

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
 
 #include "unit/sample_loaders.h"
 #include "unit/soundset.h"
@@ -94,15 +98,21 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
                  ByteBuffer &rOut) {
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
   const uint32_t nBias = (w.nMode & kModeUnsigned) ? 0x8000u : 0u;
+  // Locals, not the records: the byte stores below could alias them.
+  const int32_t nWaveSize = w.nWaveSize;
+  const int32_t nLoopFrom = w.nLoopStart;
+  const int32_t nLoopTo = w.nLoopEnd;
+  int32_t nLoopStart = inst.nLoopStart;
+  int32_t nEnd = inst.nEnd;
   int32_t s = 0, d = 0;
   float fAcc = 0.0f;
-  while (s < w.nWaveSize) {
+  while (s < nWaveSize) {
     // Room for a chunk first: the loop below makes no call, so the
     // accumulator stays in a register instead of a round trip through memory.
     if (!rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
       return -2;
     uint8_t *const pOut = rOut.p.get();
-    for (const int32_t nChunkEnd = d + kChunkBytes; s < w.nWaveSize && d < nChunkEnd;) {
+    for (const int32_t nChunkEnd = d + kChunkBytes; s < nWaveSize && d < nChunkEnd;) {
       const uint32_t v = (p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u) - nBias;
       pOut[d] = uint8_t(v);
       pOut[d + 1] = uint8_t(v >> 8);
@@ -113,16 +123,18 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
       while (fAcc >= kRefCycle) {
         fAcc -= kRefCycle;
         s += p;
-        if (s == w.nLoopStart && inst.nLoopStart == 0)
-          inst.nLoopStart = d;
-        if (s == w.nLoopEnd && inst.nEnd == 0)
-          inst.nEnd = d;
+        if (s == nLoopFrom && nLoopStart == 0)
+          nLoopStart = d;
+        if (s == nLoopTo && nEnd == 0)
+          nEnd = d;
         // Loop points lie within the wave, so further steps change nothing.
-        if (s >= w.nWaveSize)
+        if (s >= nWaveSize)
           break;
       }
     }
   }
+  inst.nLoopStart = nLoopStart;
+  inst.nEnd = nEnd;
   return d;
 }
 
@@ -166,26 +178,33 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   if (fOutBytes > double(kMaxPatDataBytes) * 1.01)
     return 0;
 
-  // Raw data with two zero bytes behind, so an odd 16-bit wave never reads past it.
-  std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[size_t(w.nWaveSize) + 2]);
-  if (!raw)
-    return 0;
-  if (w.nWaveSize > 0)
-    std::memcpy(raw.get(), pFile + nOffset, size_t(w.nWaveSize));
-  raw[size_t(w.nWaveSize)] = 0;
-  raw[size_t(w.nWaveSize) + 1] = 0;
+  // A 16-bit wave of odd size reads one byte past its end, which must read
+  // as 0: only such a wave is copied, with zeros behind. Others are read
+  // where they lie.
+  const uint8_t *pWave = pFile + nOffset;
+  std::unique_ptr<uint8_t[]> raw;
+  if (p == 2 && (w.nWaveSize & 1) != 0) {
+    raw.reset(new (std::nothrow) uint8_t[size_t(w.nWaveSize) + 2]);
+    if (!raw)
+      return 0;
+    std::memcpy(raw.get(), pWave, size_t(w.nWaveSize));
+    raw[size_t(w.nWaveSize)] = 0;
+    raw[size_t(w.nWaveSize) + 1] = 0;
+    pWave = raw.get();
+  }
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
   // The size the rate ratio gives, and a chunk more: one pass, few moves.
+  // The buffer becomes the instrument's block, its slack included.
   ByteBuffer out;
-  if (!out.Reserve(size_t(fOutBytes) + kChunkBytes + 64, 0))
+  if (!out.Reserve(size_t(fOutBytes) + kChunkBytes + kBlockSlack, 0))
     return 0;
-  const int32_t nSize = Resample(w, raw.get(), r, inst, out);
-  if (nSize < 0)
+  const int32_t nSize = Resample(w, pWave, r, inst, out);
+  if (nSize < 0 || !out.Reserve(size_t(nSize) + kBlockSlack, size_t(nSize)))
     return 0;
   inst.nDataSize = nSize;
-  inst.hData = AllocBlockFrom(out.p.get(), size_t(nSize));
+  inst.hData = AdoptBlock(std::move(out.p), size_t(nSize));
   if (inst.hData == nullptr)
     return 0;
   inst.pData = LockBlock(inst.hData);

@@ -481,20 +481,32 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       __m128i *pv = reinterpret_cast<__m128i *>(pn);
       _mm_storeu_si128(pv, _mm_add_epi32(_mm_loadu_si128(pv), v));
     };
-    int32_t i = 0;
-    for (; i + 8 <= nCount; i += 8) {
-      __m128i vX = _mm_cvtsi32_si128(Next());
-      vX = _mm_insert_epi16(vX, Next(), 1);
-      vX = _mm_insert_epi16(vX, Next(), 2);
-      vX = _mm_insert_epi16(vX, Next(), 3);
-      vX = _mm_insert_epi16(vX, Next(), 4);
-      vX = _mm_insert_epi16(vX, Next(), 5);
-      vX = _mm_insert_epi16(vX, Next(), 6);
-      vX = _mm_insert_epi16(vX, Next(), 7);
+    // The sums of samples i .. i + 7, read into vX.
+    const auto Eight = [&](int32_t i, __m128i vX) {
       const __m128i vLow = _mm_mullo_epi16(vX, vAmp);
       const __m128i vHigh = _mm_mulhi_epi16(vX, vAmp);
       Add(pnSum + i, Out(vLow, vHigh, false));
       Add(pnSum + i + 4, Out(vLow, vHigh, true));
+    };
+    int32_t i = 0;
+    if (nStep == kStepUnit) {
+      // The source at its own rate (a note at the sample's root, most drums):
+      // sample i reads source sample i, eight of them in one load.
+      for (; i + 8 <= nCount; i += 8)
+        Eight(i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)));
+      nAcc += static_cast<uint64_t>(i) * nAccStep;
+    } else {
+      for (; i + 8 <= nCount; i += 8) {
+        __m128i vX = _mm_cvtsi32_si128(Next());
+        vX = _mm_insert_epi16(vX, Next(), 1);
+        vX = _mm_insert_epi16(vX, Next(), 2);
+        vX = _mm_insert_epi16(vX, Next(), 3);
+        vX = _mm_insert_epi16(vX, Next(), 4);
+        vX = _mm_insert_epi16(vX, Next(), 5);
+        vX = _mm_insert_epi16(vX, Next(), 6);
+        vX = _mm_insert_epi16(vX, Next(), 7);
+        Eight(i, vX);
+      }
     }
     if (i + 4 <= nCount) {
       __m128i vX = _mm_cvtsi32_si128(Next());

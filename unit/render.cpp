@@ -5,6 +5,7 @@
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include "unit/channels.h"
@@ -13,6 +14,15 @@
 #include "unit/voices.h"
 
 namespace vokra {
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+bool bShuffleReads = [] {
+  __builtin_cpu_init(); // may run before the library's other constructors
+  return __builtin_cpu_supports("ssse3") != 0;
+}();
+#else
+bool bShuffleReads = false;
+#endif
 
 namespace {
 
@@ -436,6 +446,86 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   }
 
 #if defined(__SSE2__)
+  typedef int16_t Unaligned16 [[gnu::aligned(1), gnu::may_alias]];
+  // Bytes a window of eight source samples may read past the last sample a
+  // pass needs; the block's slack behind the data covers them.
+  static constexpr int32_t kWindowOver = 14;
+
+  // The factors in vector form, made once per stretch: stores into the sums
+  // could alias the record's fields, so they are not read again in a loop.
+  struct Factors {
+    __m128i vAmp;  // nAmp in every 16-bit lane
+    __m128i vGain; // Shift: nGain (<= INT16_MAX) in every 16-bit lane
+  };
+  Factors MakeFactors() const {
+    return {_mm_set1_epi16(static_cast<int16_t>(nAmp)),
+            _mm_set1_epi16(static_cast<int16_t>(nGain))};
+  }
+
+  // x x nAmp / 16384 (then, Shift, x (nGain / 127) / 64), truncated toward
+  // zero as Weigh does, from the 32-bit products of four lanes.
+  [[gnu::always_inline]] static __m128i Out(__m128i vProduct, const Factors &k) {
+    const __m128i vBias = _mm_set1_epi32(kAmpScale - 1);
+    __m128i vOut = _mm_srai_epi32(
+        _mm_add_epi32(vProduct, _mm_and_si128(_mm_srai_epi32(vProduct, 31), vBias)), 14);
+    if constexpr (kWeight == Weight::Shift) {
+      const __m128i vBias64 = _mm_set1_epi32(kVoiceScale / 127 - 1);
+      const __m128i vOut16 = _mm_packs_epi32(vOut, vOut); // in range: exact
+      const __m128i vWeighted =
+          _mm_unpacklo_epi16(_mm_mullo_epi16(vOut16, k.vGain), _mm_mulhi_epi16(vOut16, k.vGain));
+      vOut = _mm_srai_epi32(
+          _mm_add_epi32(vWeighted, _mm_and_si128(_mm_srai_epi32(vWeighted, 31), vBias64)), 6);
+    }
+    return vOut;
+  }
+
+  static void Add(int32_t *pn, __m128i v) {
+    __m128i *pv = reinterpret_cast<__m128i *>(pn);
+    _mm_storeu_si128(pv, _mm_add_epi32(_mm_loadu_si128(pv), v));
+  }
+
+  // Adds the weighted samples in the eight lanes of vX to pnSum[0 .. 7].
+  [[gnu::always_inline]] static void AddEight(int32_t *pnSum, __m128i vX, const Factors &k) {
+    const __m128i vLow = _mm_mullo_epi16(vX, k.vAmp);
+    const __m128i vHigh = _mm_mulhi_epi16(vX, k.vAmp);
+    Add(pnSum, Out(_mm_unpacklo_epi16(vLow, vHigh), k));
+    Add(pnSum + 4, Out(_mm_unpackhi_epi16(vLow, vHigh), k));
+  }
+
+  // The same for the low four lanes.
+  [[gnu::always_inline]] static void AddFour(int32_t *pnSum, __m128i vX, const Factors &k) {
+    Add(pnSum,
+        Out(_mm_unpacklo_epi16(_mm_mullo_epi16(vX, k.vAmp), _mm_mulhi_epi16(vX, k.vAmp)), k));
+  }
+
+  // Steps below one source sample: the eight reads of a pass lie in a window
+  // of eight source samples from the first, picked out by one byte shuffle.
+  // Returns the samples done, a multiple of 8.
+  [[gnu::target("ssse3")]] int32_t RunBelow(const Unaligned16 *pSource, uint32_t nPhase,
+                                            int32_t *pnSum, int32_t nCount) const {
+    const Factors k = MakeFactors();
+    // Read k of a pass is (fraction + k x nStep) / 272 samples into the
+    // window: at most 7, and x / 272 is x x 241 >> 16 for every x below 4096.
+    static_assert((kStepUnit - 1) * 8 < 4096 && 241 * kStepUnit - 65536 == 16);
+    const __m128i vStride = _mm_mullo_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                                            _mm_set1_epi16(static_cast<int16_t>(nStep)));
+    const __m128i vThe272nd = _mm_set1_epi16(241);
+    const __m128i vBytePair = _mm_set1_epi16(0x0202); // sample r is bytes 2r and 2r + 1
+    const __m128i vOddByte = _mm_set1_epi16(0x0100);
+    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8, nPhase += nPassStep) {
+      const uint32_t nWhole = nPhase / kStepUnit;
+      const int32_t nFrac = static_cast<int32_t>(nPhase - nWhole * kStepUnit);
+      const __m128i vAt = _mm_mulhi_epu16(
+          _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(nFrac)), vStride), vThe272nd);
+      const __m128i vPick = _mm_add_epi16(_mm_mullo_epi16(vAt, vBytePair), vOddByte);
+      const __m128i vWindow = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole));
+      AddEight(pnSum + i, _mm_shuffle_epi8(vWindow, vPick), k);
+    }
+    return i;
+  }
+
   // The loop above eight samples at a time (then four), for reads inside the
   // data and factors that keep every product within 32 bits: the products and
   // the sums in vectors, the reads one by one. Returns the samples done, a
@@ -448,7 +538,6 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     constexpr uint64_t kMagic = (uint64_t{1} << 40) / kStepUnit + 1;
     static_assert((kMagic * kStepUnit - (uint64_t{1} << 40)) << 32 < uint64_t{1} << 40,
                   "the quotient must be exact for every 32-bit phase");
-    typedef int16_t Unaligned16 [[gnu::aligned(1), gnu::may_alias]];
     const Unaligned16 *pSource = reinterpret_cast<const Unaligned16 *>(pData + p);
     uint64_t nAcc = nPhase * kMagic;
     const uint64_t nAccStep = static_cast<uint64_t>(nStep) * kMagic;
@@ -458,42 +547,16 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       nAcc += nAccStep;
       return n;
     };
-    const __m128i vAmp = _mm_set1_epi16(static_cast<int16_t>(nAmp));
-    const __m128i vBias = _mm_set1_epi32(kAmpScale - 1);
-    const __m128i vGain = _mm_set1_epi16(static_cast<int16_t>(nGain)); // Shift: <= INT16_MAX
-    const __m128i vBias64 = _mm_set1_epi32(kVoiceScale / 127 - 1);
-    // x x nAmp / 16384 (then, Shift, x (nGain / 127) / 64), truncated toward
-    // zero as Weigh does, from the 32-bit products' halves.
-    const auto Out = [&](__m128i vLow, __m128i vHigh, bool bUpper) {
-      __m128i vProduct = bUpper ? _mm_unpackhi_epi16(vLow, vHigh) : _mm_unpacklo_epi16(vLow, vHigh);
-      __m128i vOut = _mm_srai_epi32(
-          _mm_add_epi32(vProduct, _mm_and_si128(_mm_srai_epi32(vProduct, 31), vBias)), 14);
-      if constexpr (kWeight == Weight::Shift) {
-        const __m128i vOut16 = _mm_packs_epi32(vOut, vOut); // in range: exact
-        const __m128i vWeighted =
-            _mm_unpacklo_epi16(_mm_mullo_epi16(vOut16, vGain), _mm_mulhi_epi16(vOut16, vGain));
-        vOut = _mm_srai_epi32(
-            _mm_add_epi32(vWeighted, _mm_and_si128(_mm_srai_epi32(vWeighted, 31), vBias64)), 6);
-      }
-      return vOut;
-    };
-    const auto Add = [](int32_t *pn, __m128i v) {
-      __m128i *pv = reinterpret_cast<__m128i *>(pn);
-      _mm_storeu_si128(pv, _mm_add_epi32(_mm_loadu_si128(pv), v));
-    };
-    // The sums of samples i .. i + 7, read into vX.
-    const auto Eight = [&](int32_t i, __m128i vX) {
-      const __m128i vLow = _mm_mullo_epi16(vX, vAmp);
-      const __m128i vHigh = _mm_mulhi_epi16(vX, vAmp);
-      Add(pnSum + i, Out(vLow, vHigh, false));
-      Add(pnSum + i + 4, Out(vLow, vHigh, true));
-    };
+    const Factors k = MakeFactors();
     int32_t i = 0;
     if (nStep == kStepUnit) {
       // The source at its own rate (a note at the sample's root, most drums):
       // sample i reads source sample i, eight of them in one load.
       for (; i + 8 <= nCount; i += 8)
-        Eight(i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)));
+        AddEight(pnSum + i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)), k);
+      nAcc += static_cast<uint64_t>(i) * nAccStep;
+    } else if (nStep < kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver) {
+      i = RunBelow(pSource, nPhase, pnSum, nCount);
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else {
       for (; i + 8 <= nCount; i += 8) {
@@ -505,7 +568,7 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
         vX = _mm_insert_epi16(vX, Next(), 5);
         vX = _mm_insert_epi16(vX, Next(), 6);
         vX = _mm_insert_epi16(vX, Next(), 7);
-        Eight(i, vX);
+        AddEight(pnSum + i, vX, k);
       }
     }
     if (i + 4 <= nCount) {
@@ -513,7 +576,7 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       vX = _mm_insert_epi16(vX, Next(), 1);
       vX = _mm_insert_epi16(vX, Next(), 2);
       vX = _mm_insert_epi16(vX, Next(), 3);
-      Add(pnSum + i, Out(_mm_mullo_epi16(vX, vAmp), _mm_mulhi_epi16(vX, vAmp), false));
+      AddFour(pnSum + i, vX, k);
       i += 4;
     }
     nPhase += static_cast<uint32_t>(i) * static_cast<uint32_t>(nStep);

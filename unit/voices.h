@@ -43,6 +43,11 @@ struct Voice {
 
 extern Voice aVoice[kVoiceCount];
 
+// Set where the processor has SSSE3: the block voice loop then picks the
+// reads of slow steps out of a window by byte shuffles. Tests clear it to
+// check the other way; both give the same sums.
+extern bool bShuffleReads;
+
 // Increments of notes 108..119 before rate scaling (not equal-tempered).
 extern const int32_t anSemitoneTable[12];
 extern int32_t anVelocityCurve[128]; // quarter sine 0..127, built by BuildVelocityCurve

@@ -24,7 +24,8 @@ constexpr float kRefCycle = 168.55865478515625f;
 // Converted data larger than this is treated as a failed allocation; it also
 // bounds the first pass when a corrupt rate makes the step vanish.
 constexpr int32_t kMaxPatDataBytes = 64 << 20;
-constexpr int32_t kChunkBytes = 8192; // the resampling's output grows by this much
+constexpr int32_t kChunkBytes = 8192;    // the resampling's output grows by this much
+constexpr int32_t kEstimateMargin = 256; // bytes beyond the rate ratio's output size
 
 // The longest envelope rate (63 << 3): the decay periods count down from it.
 constexpr int32_t kEnvRateMax = 504;
@@ -107,12 +108,15 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
   int32_t s = 0, d = 0;
   float fAcc = 0.0f;
   while (s < nWaveSize) {
-    // Room for a chunk first: the loop below makes no call, so the
-    // accumulator stays in a register instead of a round trip through memory.
-    if (!rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
+    // Room first, a chunk more when the buffer is full: the loop below makes
+    // no call, so the accumulator stays in a register instead of a round trip
+    // through memory.
+    if (rOut.nCapacity < size_t(d) + 2 && !rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
       return -2;
     uint8_t *const pOut = rOut.p.get();
-    for (const int32_t nChunkEnd = d + kChunkBytes; s < nWaveSize && d < nChunkEnd;) {
+    const size_t nRoom = (rOut.nCapacity - size_t(d)) & ~size_t{1};
+    const int32_t nChunk = nRoom < size_t(kChunkBytes) ? int32_t(nRoom) : kChunkBytes;
+    for (const int32_t nChunkEnd = d + nChunk; s < nWaveSize && d < nChunkEnd;) {
       const uint32_t v = (p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u) - nBias;
       pOut[d] = uint8_t(v);
       pOut[d + 1] = uint8_t(v >> 8);
@@ -195,10 +199,10 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
-  // The size the rate ratio gives, and a chunk more: one pass, few moves.
-  // The buffer becomes the instrument's block, its slack included.
+  // The size the rate ratio gives, a little more for its rounding, and the
+  // slack: the buffer becomes the instrument's block, mostly without a move.
   ByteBuffer out;
-  if (!out.Reserve(size_t(fOutBytes) + kChunkBytes + kBlockSlack, 0))
+  if (!out.Reserve(size_t(fOutBytes) + kEstimateMargin + kBlockSlack, 0))
     return 0;
   const int32_t nSize = Resample(w, pWave, r, inst, out);
   if (nSize < 0 || !out.Reserve(size_t(nSize) + kBlockSlack, size_t(nSize)))

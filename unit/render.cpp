@@ -394,7 +394,12 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   // fractional parts sample by sample, but with no chain from one sample to
   // the next through the carry, and no branch on it.
   void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
-    // The phase sum must stay in 32 bits: long stretches of fast steps go in parts.
+    // The phase sum must stay in 32 bits: long stretches of fast steps go in
+    // parts. A block's stretch fits, and needs no division to say so.
+    if (static_cast<uint64_t>(nCount) * static_cast<uint32_t>(nStep) <= UINT32_MAX - kStepUnit) {
+      RunPart(p, f, pnSum, nCount);
+      return;
+    }
     const int32_t nPart =
         static_cast<int32_t>((UINT32_MAX - kStepUnit) / static_cast<uint32_t>(nStep));
     while (nCount > 0) {
@@ -596,6 +601,15 @@ template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice) {
   return (rVoice.nEnvCount - 1) / nStepDown;
 }
 
+// a / b rounded up, for a, b > 0; in 32 bits when they fit, the cheaper
+// division.
+inline int64_t DivUp(int64_t a, int64_t b) {
+  const int64_t c = a + b - 1;
+  if (c <= UINT32_MAX && b <= UINT32_MAX)
+    return static_cast<uint32_t>(c) / static_cast<uint32_t>(b);
+  return c / b;
+}
+
 // Samples from now on that raise no event, at most nMax, when at most
 // nQuietTicks envelope ticks may fall due in them: 0 when the next sample
 // raises one (or the voice is in a state the shortcut does not cover).
@@ -608,12 +622,12 @@ int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_
   // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
   const int64_t nTickRoom = (static_cast<int64_t>(nQuietTicks) + 1) * nRateNow - nTimer;
   if (nTickRoom <= n * nClock)
-    n = (nTickRoom + nClock - 1) / nClock - 1;
+    n = DivUp(nTickRoom, nClock) - 1;
   // The step passes nEnd in the first sample whose whole steps exceed
   // (nEnd - p) / 2.
   const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
   if (nEndRoom <= n * nStep)
-    n = (nEndRoom + nStep - 1) / nStep - 1;
+    n = DivUp(nEndRoom, nStep) - 1;
   return static_cast<int32_t>(n);
 }
 
@@ -682,7 +696,13 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
                                                           pnSum + i, n);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
-        const int32_t nTicks = static_cast<int32_t>(nClockSum / nRateNow);
+        // Usually within 32 bits, where the division is the cheaper one.
+        int32_t nTicks = 0;
+        if (nClockSum >= nRateNow)
+          nTicks =
+              static_cast<int32_t>(nClockSum <= UINT32_MAX ? static_cast<uint32_t>(nClockSum) /
+                                                                 static_cast<uint32_t>(nRateNow)
+                                                           : nClockSum / nRateNow);
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
         if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
           rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);

@@ -1,23 +1,25 @@
 // Device list from SDL's audio output devices.
 #include "platform/audio_devices.h"
 
-#include <SDL.h>
+#include "platform/sdl_api.h"
 
 void FillDeviceList() {
   ClearDeviceList();
-  if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+  const SdlApi *pSdl = Sdl();
+  if (pSdl == nullptr ||
+      (!pSdl->WasInit(SDL_INIT_AUDIO) && pSdl->InitSubSystem(SDL_INIT_AUDIO) != 0))
     return;
   SDL_version version;
-  SDL_GetVersion(&version);
+  pSdl->GetVersion(&version);
   uint32_t vDriverVersion = (static_cast<uint32_t>(version.major) << 8) | version.minor;
-  int nCount = SDL_GetNumAudioDevices(0);
+  int nCount = pSdl->GetNumAudioDevices(0);
   for (int i = 0; i < nCount && nDevCount < kMaxDevices; i++) {
-    const char *pszName = SDL_GetAudioDeviceName(i, 0);
+    const char *pszName = pSdl->GetAudioDeviceName(i, 0);
     if (!pszName)
       continue;
     SDL_AudioSpec format;
     uint16_t wChannels = 2;
-    if (SDL_GetAudioDeviceSpec(i, 0, &format) == 0 && format.channels == 1)
+    if (pSdl->GetAudioDeviceSpec(i, 0, &format) == 0 && format.channels == 1)
       wChannels = 1;
     AddDevice(pszName, wChannels, vDriverVersion);
   }

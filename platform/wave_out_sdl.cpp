@@ -2,7 +2,7 @@
 // FillStream: it copies bytes out of the queued headers and posts a done
 // message for each header it used up. Writes, pause, restart, reset and close
 // run on the event loop's thread.
-#include <SDL.h>
+#include "platform/sdl_api.h"
 
 #include <atomic>
 #include <cstring>
@@ -44,19 +44,19 @@ public:
     nPushed.store(nPush + 1, std::memory_order_release);
     return 1;
   }
-  void Pause() override { SDL_PauseAudioDevice(nDevId, 1); }
-  void Restart() override { SDL_PauseAudioDevice(nDevId, 0); }
+  void Pause() override { Sdl()->PauseAudioDevice(nDevId, 1); }
+  void Restart() override { Sdl()->PauseAudioDevice(nDevId, 0); }
   void Reset() override {
     // The lock waits for a running callback to end and keeps the next one out
     // for the few microseconds this takes.
-    SDL_LockAudioDevice(nDevId);
+    Sdl()->LockAudioDevice(nDevId);
     uint32_t nPop = nPopped.load(std::memory_order_relaxed);
     uint32_t nPush = nPushed.load(std::memory_order_acquire);
     for (; nPop != nPush; nPop++)
       PostWaveDone(this, apQueue[nPop % kQueueSlots]);
     nReadPos = 0;
     nPopped.store(nPop, std::memory_order_release);
-    SDL_UnlockAudioDevice(nDevId);
+    Sdl()->UnlockAudioDevice(nDevId);
   }
 };
 
@@ -100,7 +100,7 @@ public:
     SDL_AudioDeviceID nId = OpenId(nDevice, nRate, nullptr, &have);
     if (nId == 0)
       return 0;
-    SDL_CloseAudioDevice(nId);
+    Sdl()->CloseAudioDevice(nId);
     return 1;
   }
 
@@ -113,13 +113,13 @@ public:
       delete pDev;
       return nullptr;
     }
-    SDL_PauseAudioDevice(pDev->nDevId, 0); // a wave device plays from the start
+    Sdl()->PauseAudioDevice(pDev->nDevId, 0); // a wave device plays from the start
     return pDev;
   }
 
   void Close(WaveOutDevice *pDevice) override {
     auto *pDev = static_cast<SdlWaveOutDevice *>(pDevice);
-    SDL_CloseAudioDevice(pDev->nDevId); // joins SDL's audio thread
+    Sdl()->CloseAudioDevice(pDev->nDevId); // joins SDL's audio thread
     delete pDev;
   }
 
@@ -128,7 +128,7 @@ private:
   static SDL_AudioDeviceID OpenId(int32_t nDevice, int32_t nRate, SdlWaveOutDevice *pDev,
                                   SDL_AudioSpec *pHave) {
     SDL_AudioSpec want;
-    SDL_zero(want);
+    std::memset(&want, 0, sizeof want); // SDL_zero would call into SDL
     want.freq = nRate;
     want.format = AUDIO_S16LSB;
     want.channels = 2;
@@ -138,7 +138,7 @@ private:
     const char *pszName = DeviceFullName(nDevice);
     if (!pszName[0])
       return 0;
-    return SDL_OpenAudioDevice(pszName, 0, &want, pHave, 0);
+    return Sdl()->OpenAudioDevice(pszName, 0, &want, pHave, 0);
   }
 
   static void SDLCALL FillSilence(void *, Uint8 *pStream, int nLen) {
@@ -153,7 +153,7 @@ int32_t gSdlAudioUp = 0; // SDL's audio subsystem started by us
 
 WaveOutDriver *GetSdlWaveOutDriver() {
   if (!gSdlAudioUp) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+    if (Sdl() == nullptr || Sdl()->InitSubSystem(SDL_INIT_AUDIO) != 0)
       return nullptr;
     gSdlAudioUp = 1;
     FillDeviceList(); // the list belongs to the SDL driver just started
@@ -163,7 +163,7 @@ WaveOutDriver *GetSdlWaveOutDriver() {
 
 void ShutdownSdlWaveOut() {
   if (gSdlAudioUp) {
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    Sdl()->QuitSubSystem(SDL_INIT_AUDIO);
     gSdlAudioUp = 0;
   }
 }

@@ -15,7 +15,7 @@
 namespace {
 
 // A looping sine instrument that holds at level 100 once attacked.
-void SetUpUnit(int32_t nVoices, int32_t bInterp, int32_t nModulation = 40) {
+void SetUpUnit(int32_t nVoices, int32_t bInterp, int32_t nModulation = 40, int32_t nLowest = 30) {
   vokra::InitUNIT(nullptr, "/nonexistent/");
   vokra::nFinalGain = 127;
   vokra::bOverSample = bInterp;
@@ -51,7 +51,7 @@ void SetUpUnit(int32_t nVoices, int32_t bInterp, int32_t nModulation = 40) {
                               static_cast<uint8_t>(nModulation)};
     vokra::MidiIn(abMod, -1);
     const uint8_t abNote[5] = {3, 0, static_cast<uint8_t>(0x90 | c),
-                               static_cast<uint8_t>(30 + v / 15), 100};
+                               static_cast<uint8_t>(nLowest + v / 15), 100};
     vokra::MidiIn(abNote, -1);
   }
 }
@@ -75,10 +75,12 @@ void BM_Make(benchmark::State &state) {
 BENCHMARK(BM_Make)->ArgsProduct({{1, 32, 256}, {0, 1}})->ArgNames({"voices", "interp"});
 
 // The block form without vibrato, as a player renders the runs between
-// events: 128 samples a call, in quiet stretches.
+// events: 128 samples a call, in quiet stretches. The lowest note picks the
+// steps: below the sample's own rate (30), up to about two and a half
+// times it (66), and faster (90); each has its own way of reading.
 void BM_MakeBlock(benchmark::State &state) {
   const int32_t nVoices = static_cast<int32_t>(state.range(0));
-  SetUpUnit(nVoices, 0, 0);
+  SetUpUnit(nVoices, 0, 0, static_cast<int32_t>(state.range(1)));
   std::vector<int32_t> anRows(48 * 128);
   for (auto _ : state) {
     vokra::MakeBlock(anRows.data(), 128);
@@ -90,7 +92,7 @@ void BM_MakeBlock(benchmark::State &state) {
   vokra::ClearInstruments();
 }
 
-BENCHMARK(BM_MakeBlock)->Arg(32)->Arg(256)->ArgName("voices");
+BENCHMARK(BM_MakeBlock)->ArgsProduct({{32, 256}, {30, 66, 90}})->ArgNames({"voices", "note"});
 
 } // namespace
 

@@ -403,12 +403,22 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
     const int32_t *pR;
     __m128i vRev; // the channel's sends, 0 when the effect is off
     __m128i vCho;
-    bool bRev;
-    bool bCho;
-    bool bNarrow; // the rows and the sends are within 16 bits: the usual case by far
   };
-  Source aSource[16];
-  int32_t nSources = 0;
+  // Sources by the sums they join, each kind in a loop of its own, so that
+  // no source is tested per frame. Narrow: the rows and the sends lie
+  // within 16 bits, the usual case by far.
+  enum Kind {
+    kMixOnly,
+    kNarrowRev,
+    kNarrowCho,
+    kNarrowBoth,
+    kWideRev,
+    kWideCho,
+    kWideBoth,
+    kKinds
+  };
+  Source aaSource[kKinds][16];
+  int32_t anSources[kKinds] = {};
   for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
     const int32_t nRev = bReverb ? sends.anReverb[ch] : 0;
@@ -418,41 +428,46 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
     }
     const int32_t *const pL = Row(kAccLeft + ch);
     const int32_t *const pR = Row(kAccRight + ch);
-    const bool bNarrow =
-        (nRev != 0 || nCho != 0) && nRev <= INT16_MAX && nCho <= INT16_MAX && Narrow(pL, pR, n);
-    aSource[nSources++] = {pL,        pR,     _mm_set1_epi32(nRev), _mm_set1_epi32(nCho), nRev != 0,
-                           nCho != 0, bNarrow};
+    const int32_t nSends = (nRev != 0 ? 1 : 0) + (nCho != 0 ? 2 : 0); // 0 .. 3
+    int32_t nKind = kMixOnly;
+    if (nSends != 0) {
+      const bool bNarrow = nRev <= INT16_MAX && nCho <= INT16_MAX && Narrow(pL, pR, n);
+      nKind = (bNarrow ? kNarrowRev : kWideRev) + nSends - 1;
+    }
+    aaSource[nKind][anSources[nKind]++] = {pL, pR, _mm_set1_epi32(nRev), _mm_set1_epi32(nCho)};
     nScalar &= ~(1u << ch);
   }
   for (int32_t i = 0; i < n; i += 4) {
     __m128i vMixL = _mm_setzero_si128(), vMixR = vMixL;
     __m128i vRevL = vMixL, vRevR = vMixL, vChoL = vMixL, vChoR = vMixL;
-    for (int32_t k = 0; k < nSources; ++k) {
-      const Source &src = aSource[k];
-      const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pL + i));
-      const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pR + i));
-      vMixL = _mm_add_epi32(vMixL, vL);
-      vMixR = _mm_add_epi32(vMixR, vR);
-      if (src.bNarrow) {
-        if (src.bRev) {
-          vRevL = _mm_add_epi32(vRevL, MulShiftNarrow4<kReverbSendShift>(vL, src.vRev));
-          vRevR = _mm_add_epi32(vRevR, MulShiftNarrow4<kReverbSendShift>(vR, src.vRev));
+    const auto Take = [&]<bool kRev, bool kCho, bool kNarrow>(int32_t nKind) {
+      for (int32_t k = 0; k < anSources[nKind]; ++k) {
+        const Source &src = aaSource[nKind][k];
+        const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pL + i));
+        const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pR + i));
+        vMixL = _mm_add_epi32(vMixL, vL);
+        vMixR = _mm_add_epi32(vMixR, vR);
+        if constexpr (kRev) {
+          vRevL = _mm_add_epi32(vRevL, kNarrow ? MulShiftNarrow4<kReverbSendShift>(vL, src.vRev)
+                                               : MulShift4<kReverbSendShift>(vL, src.vRev));
+          vRevR = _mm_add_epi32(vRevR, kNarrow ? MulShiftNarrow4<kReverbSendShift>(vR, src.vRev)
+                                               : MulShift4<kReverbSendShift>(vR, src.vRev));
         }
-        if (src.bCho) {
-          vChoL = _mm_add_epi32(vChoL, MulShiftNarrow4<kChorusSendShift>(vL, src.vCho));
-          vChoR = _mm_add_epi32(vChoR, MulShiftNarrow4<kChorusSendShift>(vR, src.vCho));
+        if constexpr (kCho) {
+          vChoL = _mm_add_epi32(vChoL, kNarrow ? MulShiftNarrow4<kChorusSendShift>(vL, src.vCho)
+                                               : MulShift4<kChorusSendShift>(vL, src.vCho));
+          vChoR = _mm_add_epi32(vChoR, kNarrow ? MulShiftNarrow4<kChorusSendShift>(vR, src.vCho)
+                                               : MulShift4<kChorusSendShift>(vR, src.vCho));
         }
-        continue;
       }
-      if (src.bRev) {
-        vRevL = _mm_add_epi32(vRevL, MulShift4<kReverbSendShift>(vL, src.vRev));
-        vRevR = _mm_add_epi32(vRevR, MulShift4<kReverbSendShift>(vR, src.vRev));
-      }
-      if (src.bCho) {
-        vChoL = _mm_add_epi32(vChoL, MulShift4<kChorusSendShift>(vL, src.vCho));
-        vChoR = _mm_add_epi32(vChoR, MulShift4<kChorusSendShift>(vR, src.vCho));
-      }
-    }
+    };
+    Take.operator()<false, false, true>(kMixOnly);
+    Take.operator()<true, false, true>(kNarrowRev);
+    Take.operator()<false, true, true>(kNarrowCho);
+    Take.operator()<true, true, true>(kNarrowBoth);
+    Take.operator()<true, false, false>(kWideRev);
+    Take.operator()<false, true, false>(kWideCho);
+    Take.operator()<true, true, false>(kWideBoth);
     const auto Store = [i](int32_t *p, __m128i v) {
       _mm_store_si128(reinterpret_cast<__m128i *>(p + i), v);
     };

@@ -182,11 +182,17 @@ template <bool kAdd> void ScaleRows(int32_t nCount, const RowsOut &out) {
 // Renders nCount samples from the current state into the block arrays and
 // moves the state on by as much.
 void RenderAheadSamples(int32_t nCount) {
+  // Only a channel with modulation reads the vibrato sine; the clock runs on
+  // all the same.
+  bool bSine = false;
+  for (int32_t ch = 0; ch < kChannelCount; ++ch)
+    bSine = bSine || aUnitChannel[ch].nModulation != 0;
   for (int32_t i = 0; i < nCount;) {
     // Samples that only count the vibrato clock down keep its phase.
     const int32_t nRun = nLfoCount < nCount - i ? nLfoCount : nCount - i;
     if (nRun > 0) {
-      std::fill_n(anAheadSine + i, nRun, anLfoSine[nLfoPhase]);
+      if (bSine)
+        std::fill_n(anAheadSine + i, nRun, anLfoSine[nLfoPhase]);
       nLfoCount -= nRun;
       i += nRun;
       continue;

@@ -1,5 +1,7 @@
 #include "platform/sdl_api.h"
 
+#include <type_traits>
+
 #include "platform/dynlib.h"
 
 namespace {
@@ -16,18 +18,9 @@ const SdlApi *LoadSdl() {
     pfn = reinterpret_cast<std::remove_reference_t<decltype(pfn)>>(LibSymbol(hLib, pszName));
     bAll = bAll && pfn != nullptr;
   };
-  Take(api.WasInit, "SDL_WasInit");
-  Take(api.InitSubSystem, "SDL_InitSubSystem");
-  Take(api.QuitSubSystem, "SDL_QuitSubSystem");
-  Take(api.GetVersion, "SDL_GetVersion");
-  Take(api.GetNumAudioDevices, "SDL_GetNumAudioDevices");
-  Take(api.GetAudioDeviceName, "SDL_GetAudioDeviceName");
-  Take(api.GetAudioDeviceSpec, "SDL_GetAudioDeviceSpec");
-  Take(api.OpenAudioDevice, "SDL_OpenAudioDevice");
-  Take(api.CloseAudioDevice, "SDL_CloseAudioDevice");
-  Take(api.PauseAudioDevice, "SDL_PauseAudioDevice");
-  Take(api.LockAudioDevice, "SDL_LockAudioDevice");
-  Take(api.UnlockAudioDevice, "SDL_UnlockAudioDevice");
+#define TORQA_SDL_TAKE(name) Take(api.name, "SDL_" #name);
+  TORQA_SDL_CALLS(TORQA_SDL_TAKE)
+#undef TORQA_SDL_TAKE
   if (!bAll) {
     LibClose(hLib);
     return nullptr;

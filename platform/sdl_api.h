@@ -5,19 +5,26 @@
 
 #include <SDL.h>
 
+// The calls taken from the library, each by its name after "SDL_": one list
+// for the record and for the loading.
+#define TORQA_SDL_CALLS(X)                                                                         \
+  X(WasInit)                                                                                       \
+  X(InitSubSystem)                                                                                 \
+  X(QuitSubSystem)                                                                                 \
+  X(GetVersion)                                                                                    \
+  X(GetNumAudioDevices)                                                                            \
+  X(GetAudioDeviceName)                                                                            \
+  X(GetAudioDeviceSpec)                                                                            \
+  X(OpenAudioDevice)                                                                               \
+  X(CloseAudioDevice)                                                                              \
+  X(PauseAudioDevice)                                                                              \
+  X(LockAudioDevice)                                                                               \
+  X(UnlockAudioDevice)
+
 struct SdlApi {
-  decltype(&SDL_WasInit) WasInit;
-  decltype(&SDL_InitSubSystem) InitSubSystem;
-  decltype(&SDL_QuitSubSystem) QuitSubSystem;
-  decltype(&SDL_GetVersion) GetVersion;
-  decltype(&SDL_GetNumAudioDevices) GetNumAudioDevices;
-  decltype(&SDL_GetAudioDeviceName) GetAudioDeviceName;
-  decltype(&SDL_GetAudioDeviceSpec) GetAudioDeviceSpec;
-  decltype(&SDL_OpenAudioDevice) OpenAudioDevice;
-  decltype(&SDL_CloseAudioDevice) CloseAudioDevice;
-  decltype(&SDL_PauseAudioDevice) PauseAudioDevice;
-  decltype(&SDL_LockAudioDevice) LockAudioDevice;
-  decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice;
+#define TORQA_SDL_FIELD(name) decltype(&SDL_##name) name;
+  TORQA_SDL_CALLS(TORQA_SDL_FIELD)
+#undef TORQA_SDL_FIELD
 };
 
 // The calls, loaded on the first use and kept; null when the library or one

@@ -533,7 +533,8 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 
   // The loop above eight samples at a time (then four), for reads inside the
   // data and factors that keep every product within 32 bits: the products and
-  // the sums in vectors, the reads one by one. Returns the samples done, a
+  // the sums in vectors; the reads in one load at the source's own rate, from
+  // a window for slower steps, else one by one. Returns the samples done, a
   // multiple of 4.
   int32_t RunFours(int32_t p, uint32_t &nPhase, int32_t *pnSum, int32_t nCount) const {
     // Sample i reads source sample (nPhase + i x nStep) / 272. That quotient
@@ -601,13 +602,16 @@ template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice) {
   return (rVoice.nEnvCount - 1) / nStepDown;
 }
 
-// a / b rounded up, for a, b > 0; in 32 bits when they fit, the cheaper
-// division.
+// a / b for a >= 0, b > 0; in 32 bits when they fit, the cheaper division.
+inline int64_t Div(int64_t a, int64_t b) {
+  if (a <= UINT32_MAX && b <= UINT32_MAX)
+    return static_cast<uint32_t>(a) / static_cast<uint32_t>(b);
+  return a / b;
+}
+
+// a / b rounded up, for a, b > 0.
 inline int64_t DivUp(int64_t a, int64_t b) {
-  const int64_t c = a + b - 1;
-  if (c <= UINT32_MAX && b <= UINT32_MAX)
-    return static_cast<uint32_t>(c) / static_cast<uint32_t>(b);
-  return c / b;
+  return Div(a + b - 1, b);
 }
 
 // Samples from now on that raise no event, at most nMax, when at most
@@ -696,13 +700,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
                                                           pnSum + i, n);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
-        // Usually within 32 bits, where the division is the cheaper one.
-        int32_t nTicks = 0;
-        if (nClockSum >= nRateNow)
-          nTicks =
-              static_cast<int32_t>(nClockSum <= UINT32_MAX ? static_cast<uint32_t>(nClockSum) /
-                                                                 static_cast<uint32_t>(nRateNow)
-                                                           : nClockSum / nRateNow);
+        const int32_t nTicks = static_cast<int32_t>(Div(nClockSum, nRateNow));
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
         if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
           rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);

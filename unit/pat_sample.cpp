@@ -4,10 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#include <xmmintrin.h>
-#endif
 
 #include "unit/sample_loaders.h"
 #include "unit/soundset.h"

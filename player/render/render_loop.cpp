@@ -749,13 +749,11 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
         if (bChorus) {
           nChoWrite = (nChoWrite + 4 * n) & kChorusPosMask;
           nChoRead = (nChoWrite - anChorusDelay[nLfoPhase]) & kChorusPosMask;
-        }
-      }
-      if (bChorus) {
-        if (bChorusQuiet) {
           nChoInL = 0;
           nChoInR = 0;
         }
+      }
+      if (bChorus) {
         nChoQuiet = nChoWritten != 0 ? 0 : std::min(nChoQuiet + n, kLineQuiet);
       }
       int32_t i = 0;

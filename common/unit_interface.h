@@ -51,9 +51,11 @@ typedef uint32_t (*PfnMakeBlock)(int32_t *pRows, int32_t nCount);
 // of Make (1 <= nCount <= kBlockFrames) with no other call in between, into
 // rows: accumulator k of sample i is pRows[k * kBlockFrames + i]. It adds, as
 // Make does, and returns a mask with bit ch set for every channel whose three
-// rows it may have changed. The host uses it when present; units without it
-// are called sample by sample.
-constexpr int32_t kBlockFrames = 128;
+// rows it may have changed. The voice counts are added for the last sample
+// only (the host reads no other); the rest of those rows stays as it was.
+// The host uses it when present; units without it are called sample by
+// sample. Long blocks share a unit's fixed costs per voice over more samples.
+constexpr int32_t kBlockFrames = 512;
 inline constexpr const char *kUnitBlockEntryName = "MakeBlock";
 
 // Export names, in the order the host resolves them.

@@ -27,8 +27,10 @@ constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the bloc
 // The block. RenderAheadSamples adds into the sum rows and voice counts,
 // which are all zero between blocks: ScaleRows turns them into the rows
 // handed out and clears them, and SyncAhead clears what a replay leaves.
-int32_t anAheadSine[kAheadSamples];                           // vibrato sine of each sample
-alignas(16) int32_t anAheadSum[kChannelCount][kAheadSamples]; // a channel's nSum of each sample
+// Rows long enough for Make's look-ahead and for MakeBlock's longer blocks.
+constexpr int32_t kRowSamples = std::max(kAheadSamples, kBlockFrames);
+int32_t anAheadSine[kRowSamples];                           // vibrato sine of each sample
+alignas(16) int32_t anAheadSum[kChannelCount][kRowSamples]; // a channel's nSum of each sample
 int32_t anAheadStart[kChannelCount]; // voices of a channel sounding as the block began
 // A voice that ended inside the block: its channel counts one voice fewer
 // from nSample on.
@@ -58,11 +60,11 @@ int32_t nSavedTop = 0;
 int32_t nSavedLfoPhase = 0;
 int32_t nSavedLfoCount = 0;
 
-// Clears the rows of the channels in nChannels.
-void ClearRows(uint32_t nChannels) {
+// Clears the first nCount samples of the rows of the channels in nChannels.
+void ClearRows(uint32_t nChannels, int32_t nCount) {
   for (uint32_t nBits = nChannels; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
-    std::memset(anAheadSum[ch], 0, sizeof anAheadSum[ch]);
+    std::memset(anAheadSum[ch], 0, sizeof anAheadSum[ch][0] * static_cast<size_t>(nCount));
     anAheadStart[ch] = 0;
   }
   nAheadEnds = 0;
@@ -108,19 +110,19 @@ template <bool kAdd> inline void Put4(int32_t *p, __m128i v) {
 #endif
 
 // Where Make's values go: channel ch's rows start at pLeft, pRight and
-// pCount + ch x nStride.
+// pCount + ch x nStride. bEveryCount: the voice counts of every sample (the
+// look-ahead's own rows), else only of the last one (MakeBlock's contract).
 struct RowsOut {
   int32_t *pLeft;
   int32_t *pRight;
   int32_t *pCount;
   int32_t nStride;
+  bool bEveryCount;
 };
 
 // Make's values for channel ch over the first nCount samples of the block,
-// from its sum row and voice count, which go back to zero. The voices that
-// ended inside the block are taken off the count afterwards.
-template <bool kAdd>
-void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int32_t *pnCount) {
+// from its sum row, which goes back to zero.
+template <bool kAdd> void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight) {
   const UnitChannel &rChannel = aUnitChannel[ch];
   const int64_t nGainPanL = static_cast<int64_t>(rChannel.nGain) * rChannel.nPanL;
   const int64_t nGainPanR = static_cast<int64_t>(rChannel.nGain) * rChannel.nPanR;
@@ -149,9 +151,12 @@ void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int
     Put<kAdd>(pnLeft + i, static_cast<int32_t>(nSum * nGainPanL / kPanScale));
     Put<kAdd>(pnRight + i, static_cast<int32_t>(nSum * nGainPanR / kPanScale));
   }
-  const int32_t nVoices = anAheadStart[ch];
-  anAheadStart[ch] = 0;
-  i = 0;
+}
+
+// nVoices in samples nFrom .. nCount - 1 of a count row.
+template <bool kAdd>
+void FillCount(int32_t *pnCount, int32_t nFrom, int32_t nCount, int32_t nVoices) {
+  int32_t i = nFrom;
 #if defined(__SSE2__)
   for (const __m128i v = _mm_set1_epi32(nVoices); i + 4 <= nCount; i += 4)
     Put4<kAdd>(pnCount + i, v);
@@ -161,19 +166,23 @@ void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight, int
 }
 
 // The rows handed out, for every channel that sounded in the first nCount
-// samples of the block; the slots list those channels.
+// samples of the block; the slots list those channels. The voices that ended
+// inside the block are taken off the counts afterwards.
 template <bool kAdd> void ScaleRows(int32_t nCount, const RowsOut &out) {
+  // Only the last sample's counts, or all from the first.
+  const int32_t nCountFrom = out.bEveryCount ? 0 : nCount - 1;
   int32_t j = 0;
   for (uint32_t nBits = nAheadChannels; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
-    ScaleRow<kAdd>(ch, nCount, out.pLeft + ch * out.nStride, out.pRight + ch * out.nStride,
-                   out.pCount + ch * out.nStride);
+    ScaleRow<kAdd>(ch, nCount, out.pLeft + ch * out.nStride, out.pRight + ch * out.nStride);
+    FillCount<kAdd>(out.pCount + ch * out.nStride, nCountFrom, nCount, anAheadStart[ch]);
+    anAheadStart[ch] = 0;
     anAheadSlot[j++] = ch;
   }
   nAheadSlots = j;
   for (int32_t e = 0; e < nAheadEnds; ++e) {
     int32_t *const pnCount = out.pCount + aAheadEnd[e].nChannel * out.nStride;
-    for (int32_t i = aAheadEnd[e].nSample; i < nCount; ++i)
+    for (int32_t i = std::max(aAheadEnd[e].nSample, nCountFrom); i < nCount; ++i)
       Put<true>(pnCount + i, -1);
   }
   nAheadEnds = 0;
@@ -243,7 +252,7 @@ void MakeAhead(int32_t *pAcc) {
     std::memcpy(aSavedVoice, aVoice, sizeof(Voice) * static_cast<size_t>(nVoiceTop));
     RenderAheadSamples(kAheadSamples);
     ScaleRows<false>(kAheadSamples,
-                     {anAheadLeft[0], anAheadRight[0], anAheadCount[0], kAheadSamples});
+                     {anAheadLeft[0], anAheadRight[0], anAheadCount[0], kAheadSamples, true});
     nAheadLength = kAheadSamples;
     nAheadNext = 0;
   }
@@ -259,7 +268,6 @@ void MakeAhead(int32_t *pAcc) {
 }
 
 uint32_t MakeBlock(int32_t *pRows, int32_t nCount) {
-  static_assert(kAheadSamples == kBlockFrames);
   SyncAhead();
   if (nCount <= 0)
     return 0;
@@ -267,7 +275,7 @@ uint32_t MakeBlock(int32_t *pRows, int32_t nCount) {
     nCount = kBlockFrames;
   RenderAheadSamples(nCount);
   ScaleRows<true>(nCount, {pRows + kAccLeft * kBlockFrames, pRows + kAccRight * kBlockFrames,
-                           pRows + kAccVoices * kBlockFrames, kBlockFrames});
+                           pRows + kAccVoices * kBlockFrames, kBlockFrames, false});
   return nAheadChannels;
 }
 
@@ -279,7 +287,7 @@ void SyncAhead() {
     nLfoPhase = nSavedLfoPhase;
     nLfoCount = nSavedLfoCount;
     RenderAheadSamples(nAheadNext);
-    ClearRows(nAheadChannels); // the replay's own sums, not handed out again
+    ClearRows(nAheadChannels, nAheadNext); // the replay's own sums, not handed out again
   }
   nAheadLength = 0;
   nAheadNext = 0;

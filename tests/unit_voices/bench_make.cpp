@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/unit_interface.h"
 #include "unit/channels.h"
 #include "unit/lookahead.h"
 #include "unit/soundset.h"
@@ -75,19 +76,19 @@ void BM_Make(benchmark::State &state) {
 BENCHMARK(BM_Make)->ArgsProduct({{1, 32, 256}, {0, 1}})->ArgNames({"voices", "interp"});
 
 // The block form without vibrato, as a player renders the runs between
-// events: 128 samples a call, in quiet stretches. The lowest note picks the
+// events: a whole block a call, in quiet stretches. The lowest note picks the
 // steps: below the sample's own rate (30), up to about two and a half
 // times it (66), and faster (90); each has its own way of reading.
 void BM_MakeBlock(benchmark::State &state) {
   const int32_t nVoices = static_cast<int32_t>(state.range(0));
   SetUpUnit(nVoices, 0, 0, static_cast<int32_t>(state.range(1)));
-  std::vector<int32_t> anRows(48 * 128);
+  std::vector<int32_t> anRows(48 * kBlockFrames);
   for (auto _ : state) {
-    vokra::MakeBlock(anRows.data(), 128);
+    vokra::MakeBlock(anRows.data(), kBlockFrames);
     benchmark::DoNotOptimize(anRows.data());
   }
   state.counters["ns_per_voice_sample"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * 128 * nVoices,
+      benchmark::Counter(static_cast<double>(state.iterations()) * kBlockFrames * nVoices,
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   vokra::ClearInstruments();
 }

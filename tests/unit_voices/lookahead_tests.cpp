@@ -3,6 +3,7 @@
 // way, must give the same accumulators in every sample and leave the unit in
 // the same state.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -149,19 +150,35 @@ protected:
     Blocks, // MakeBlock over random runs between messages, with look-ahead runs among them
   };
 
-  // One sample's accumulators into the output: every sample through a digest
-  // of it, the whole frame for a sample in four, to show where a difference starts.
-  static void Keep(std::vector<int32_t> &anOut, int32_t i, const int32_t *an) {
-    anOut.insert(anOut.end(), an, an + (i % 4 == 0 ? kAccCount : 0));
+  // What a way of playing gave: every sample's accumulators through a digest
+  // (the whole frame for a sample in four, to show where a difference
+  // starts), voice counts aside; and the voice counts of the samples the way
+  // gives them for (the block form only for its last sample).
+  struct Output {
+    std::vector<int32_t> an;
+    std::vector<int32_t> anCounts; // 16 a sample; kUnknown where not given
+  };
+  static constexpr int32_t kUnknown = INT32_MIN;
+
+  static void Keep(Output &out, int32_t i, const int32_t *an, bool bCounts) {
+    const auto IsCount = [](int32_t k) { return k >= kAccVoices && k < kAccVoices + 16; };
     uint32_t nHash = 0;
-    for (int32_t k = 0; k < kAccCount; ++k)
+    for (int32_t k = 0; k < kAccCount; ++k) {
+      if (IsCount(k))
+        continue;
+      if (i % 4 == 0)
+        out.an.push_back(an[k]);
       nHash = nHash * 31u + static_cast<uint32_t>(an[k]);
-    anOut.push_back(static_cast<int32_t>(nHash));
+    }
+    out.an.push_back(static_cast<int32_t>(nHash));
+    if (bCounts)
+      std::copy_n(an + kAccVoices, 16, out.anCounts.begin() + 16 * static_cast<size_t>(i));
   }
 
   // MakeBlock for n samples into rows holding noise: it must add to them,
-  // and leave the rows of channels outside its mask as they were.
-  void RunBlock(std::mt19937 &rRuns, std::vector<int32_t> &anOut, int32_t i, int32_t n) {
+  // and leave the rows of channels outside its mask as they were, and the
+  // voice counts but the last sample's.
+  void RunBlock(std::mt19937 &rRuns, Output &out, int32_t i, int32_t n) {
     std::vector<int32_t> anRows(kAccCount * kBlockFrames);
     for (int32_t &v : anRows)
       v = static_cast<int32_t>(rRuns());
@@ -172,27 +189,29 @@ protected:
                                        static_cast<uint32_t>(anBefore[k]));
     for (int32_t k = 0; k < kAccCount; ++k) {
       const bool bInMask = (nMask >> (k % 16)) & 1;
+      const int32_t nLast = k >= kAccVoices ? n - 1 : 0; // counts: only the last sample
       for (int32_t j = 0; j < kBlockFrames; ++j)
-        if ((!bInMask || j >= n) && anRows[k * kBlockFrames + j] != 0)
+        if ((!bInMask || j >= n || j < nLast) && anRows[k * kBlockFrames + j] != 0)
           ADD_FAILURE() << "row " << k << " frame " << j << " changed outside the mask or run";
     }
     for (int32_t j = 0; j < n; ++j) {
       int32_t an[kAccCount];
       for (int32_t k = 0; k < kAccCount; ++k)
         an[k] = anRows[k * kBlockFrames + j];
-      Keep(anOut, i + j, an);
+      Keep(out, i + j, an, j == n - 1);
     }
   }
 
   // Plays perf one way; rEnd gets the unit's state at the end.
-  std::vector<int32_t> Play(const Performance &perf, Way way, State &rEnd) {
+  Output Play(const Performance &perf, Way way, State &rEnd) {
     vokra::InitUNIT(nullptr, "/nonexistent/");
     rng.seed(perf.nSoundSeed);
     std::mt19937 rRuns(perf.nSoundSeed ^ 0x9e3779b9u); // run lengths, apart from the sounds
     vokra::nFinalGain = Uniform(0, 2) == 0 ? Uniform(1, 126) : 127; // the usual one, or not
     MakeInstruments();
-    std::vector<int32_t> anOut;
-    anOut.reserve(static_cast<size_t>(perf.nSamples) * kAccCount / 4);
+    Output out;
+    out.an.reserve(static_cast<size_t>(perf.nSamples) * kAccCount / 4);
+    out.anCounts.assign(16 * static_cast<size_t>(perf.nSamples), kUnknown);
     size_t e = 0;
     for (int32_t i = 0; i < perf.nSamples;) {
       for (; e < perf.aEvents.size() && perf.aEvents[e].nSample == i; ++e) {
@@ -209,9 +228,12 @@ protected:
       const int32_t nNext = e < perf.aEvents.size() ? perf.aEvents[e].nSample : perf.nSamples;
       int32_t n = 1;
       if (way == Way::Blocks) {
-        n = std::min({nNext - i, kBlockFrames, static_cast<int32_t>(rRuns() % 160) + 1});
+        // Short runs as in busy music, and now and then a whole block.
+        const int32_t nRun =
+            rRuns() % 8 == 0 ? kBlockFrames : static_cast<int32_t>(rRuns() % 160) + 1;
+        n = std::min(nNext - i, nRun);
         if (rRuns() % 4 != 0) {
-          RunBlock(rRuns, anOut, i, n);
+          RunBlock(rRuns, out, i, n);
           i += n;
           continue;
         }
@@ -222,25 +244,30 @@ protected:
           vokra::Make(an);
         else
           vokra::MakeAhead(an);
-        Keep(anOut, i, an);
+        Keep(out, i, an, true);
       }
     }
     if (way != Way::Plain)
       vokra::SyncAhead();
     rEnd = TakeState();
-    return anOut;
+    return out;
   }
 
   void ExpectSame(const Performance &perf) {
     State sPlain;
-    const std::vector<int32_t> anPlain = Play(perf, Way::Plain, sPlain);
+    const Output plain = Play(perf, Way::Plain, sPlain);
     for (const Way way : {Way::Ahead, Way::Blocks}) {
       SCOPED_TRACE(way == Way::Ahead ? "look-ahead" : "blocks");
       State sOther;
-      const std::vector<int32_t> anOther = Play(perf, way, sOther);
-      ASSERT_EQ(anPlain.size(), anOther.size());
-      for (size_t k = 0; k < anPlain.size(); ++k)
-        ASSERT_EQ(anPlain[k], anOther[k]) << "at output word " << k;
+      const Output other = Play(perf, way, sOther);
+      ASSERT_EQ(plain.an.size(), other.an.size());
+      for (size_t k = 0; k < plain.an.size(); ++k)
+        ASSERT_EQ(plain.an[k], other.an[k]) << "at output word " << k;
+      for (size_t k = 0; k < plain.anCounts.size(); ++k) {
+        if (other.anCounts[k] != kUnknown) {
+          ASSERT_EQ(plain.anCounts[k], other.anCounts[k]) << "voice count of sample " << k / 16;
+        }
+      }
       EXPECT_TRUE(sPlain == sOther);
     }
   }

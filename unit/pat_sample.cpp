@@ -87,33 +87,104 @@ struct ByteBuffer {
   }
 };
 
+// A source sample as 16-bit signed data.
+template <int32_t kWidth, bool kUnsigned> uint32_t SourceSample(const uint8_t *pSrc, int32_t s) {
+  const uint32_t v = kWidth == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u;
+  return v - (kUnsigned ? 0x8000u : 0u);
+}
+
+// Where a resampling stands: source offset, output offset, the accumulator.
+struct ResampleAt {
+  int32_t s;
+  int32_t d;
+  float fAcc;
+};
+
+// The smallest accumulator value c from which an output steps the source
+// on: a rounded sum grows with its terms, so fAcc + r reaches kRefCycle
+// exactly when fAcc >= c. Found next to kRefCycle - r in a few ulps.
+float StepThreshold(float r) {
+  float c = kRefCycle - r;
+  while (c > 0.0f && std::nextafter(c, 0.0f) + r >= kRefCycle)
+    c = std::nextafter(c, 0.0f);
+  while (c + r < kRefCycle)
+    c = std::nextafter(c, kRefCycle);
+  return c;
+}
+
+// Outputs while d < dEnd and s < sStop, for a ratio below one cycle
+// (r < kRefCycle), where each output steps the source at most once: with
+// fAcc below kRefCycle, a = fAcc + r stays below twice kRefCycle, so a -
+// kRefCycle is exact. The step is known from fAcc against StepThreshold
+// before the sum is: the chain from one output to the next is one add and
+// one subtract, and the step's test does not wait for the sum.
+template <int32_t kWidth, bool kUnsigned>
+void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at, int32_t dEnd,
+           int32_t sStop) {
+  int32_t s = at.s, d = at.d;
+  float fAcc = at.fAcc;
+  while (d < dEnd && s < sStop) {
+    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
+    pOut[d] = uint8_t(v);
+    pOut[d + 1] = uint8_t(v >> 8);
+    d += 2;
+    const bool bStep = fAcc >= c;
+    fAcc = (fAcc + r) - (bStep ? kRefCycle : 0.0f); // a - 0 is a
+    s += bStep ? kWidth : 0;
+  }
+  at = {s, d, fAcc};
+}
+
 // The resampling: writes the 16-bit samples to rOut and sets the loop points
 // the first time the source position meets them, in single precision as
 // patches have always been converted. Returns the output size in bytes, -1
 // when it would exceed kMaxPatDataBytes, -2 when memory runs out.
+template <int32_t kWidth, bool kUnsigned>
 int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &inst,
                  ByteBuffer &rOut) {
-  const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
-  const uint32_t nBias = (w.nMode & kModeUnsigned) ? 0x8000u : 0u;
   // Locals, not the records: the byte stores below could alias them.
   const int32_t nWaveSize = w.nWaveSize;
   const int32_t nLoopFrom = w.nLoopStart;
   const int32_t nLoopTo = w.nLoopEnd;
+  const bool bUp = r < kRefCycle;
+  const float c = bUp ? StepThreshold(r) : 0.0f;
   int32_t nLoopStart = inst.nLoopStart;
   int32_t nEnd = inst.nEnd;
-  int32_t s = 0, d = 0;
-  float fAcc = 0.0f;
-  while (s < nWaveSize) {
-    // Room first, a chunk more when the buffer is full: the loop below makes
+  ResampleAt at{0, 0, 0.0f};
+  while (at.s < nWaveSize) {
+    // Room first, a chunk more when the buffer is full: the loops below make
     // no call, so the accumulator stays in a register instead of a round trip
     // through memory.
+    int32_t d = at.d;
     if (rOut.nCapacity < size_t(d) + 2 && !rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
       return -2;
     uint8_t *const pOut = rOut.p.get();
     const size_t nRoom = (rOut.nCapacity - size_t(d)) & ~size_t{1};
     const int32_t nChunk = nRoom < size_t(kChunkBytes) ? int32_t(nRoom) : kChunkBytes;
-    for (const int32_t nChunkEnd = d + nChunk; s < nWaveSize && d < nChunkEnd;) {
-      const uint32_t v = (p == 2 ? ReadLe16(pSrc + s) : uint32_t(pSrc[s]) * 256u) - nBias;
+    const int32_t nChunkEnd = d + nChunk;
+    if (bUp) {
+      // Up to the next loop point still to be met, which is then checked
+      // only if this run's last step reached it.
+      const int32_t s0 = at.s;
+      int32_t sStop = nWaveSize;
+      if (nLoopStart == 0 && nLoopFrom > s0 && nLoopFrom < sStop)
+        sStop = nLoopFrom;
+      if (nEnd == 0 && nLoopTo > s0 && nLoopTo < sStop)
+        sStop = nLoopTo;
+      RunUp<kWidth, kUnsigned>(pSrc, r, c, pOut, at,
+                               nChunkEnd < kMaxPatDataBytes ? nChunkEnd : kMaxPatDataBytes, sStop);
+      if (at.s != s0 && at.s == nLoopFrom && nLoopStart == 0)
+        nLoopStart = at.d;
+      if (at.s != s0 && at.s == nLoopTo && nEnd == 0)
+        nEnd = at.d;
+      if (at.d >= kMaxPatDataBytes && at.s < nWaveSize)
+        return -1; // the next output would pass the limit
+      continue;
+    }
+    int32_t s = at.s;
+    float fAcc = at.fAcc;
+    while (s < nWaveSize && d < nChunkEnd) {
+      const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
       pOut[d] = uint8_t(v);
       pOut[d + 1] = uint8_t(v >> 8);
       d += 2;
@@ -122,7 +193,7 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
       fAcc += r;
       while (fAcc >= kRefCycle) {
         fAcc -= kRefCycle;
-        s += p;
+        s += kWidth;
         if (s == nLoopFrom && nLoopStart == 0)
           nLoopStart = d;
         if (s == nLoopTo && nEnd == 0)
@@ -132,10 +203,11 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
           break;
       }
     }
+    at = {s, d, fAcc};
   }
   inst.nLoopStart = nLoopStart;
   inst.nEnd = nEnd;
-  return d;
+  return at.d;
 }
 
 } // namespace
@@ -200,7 +272,11 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   ByteBuffer out;
   if (!out.Reserve(size_t(fOutBytes) + kEstimateMargin + kBlockSlack, 0))
     return 0;
-  const int32_t nSize = Resample(w, pWave, r, inst, out);
+  const bool bUnsigned = (w.nMode & kModeUnsigned) != 0;
+  const int32_t nSize = p == 2 ? (bUnsigned ? Resample<2, true>(w, pWave, r, inst, out)
+                                            : Resample<2, false>(w, pWave, r, inst, out))
+                               : (bUnsigned ? Resample<1, true>(w, pWave, r, inst, out)
+                                            : Resample<1, false>(w, pWave, r, inst, out));
   if (nSize < 0 || !out.Reserve(size_t(nSize) + kBlockSlack, size_t(nSize)))
     return 0;
   inst.nDataSize = nSize;

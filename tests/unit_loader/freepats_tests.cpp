@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "loader_fixture.h"
+#include "pat_reference.h"
 #include "support/sample_writers.h"
 #include "unit/soundset.h"
 
@@ -125,5 +127,12 @@ TEST_F(FreepatsTest, EveryPatchLoadsWithItsOwnRatio) {
       EXPECT_NEAR(inst.nEnd / 2, e.fLoopEndOut, 1.0);
     ASSERT_EQ(LockInstrument(int32_t(i)), 1);
     EXPECT_EQ(int16_t(uint16_t(inst.pData[0] | inst.pData[1] << 8)), e.nFirstSample);
+    // And exactly what the plain loop makes.
+    testsupport::PatReference ref;
+    ASSERT_TRUE(testsupport::ConvertPatReference(bytes.data(), bytes.size(), ref));
+    ASSERT_EQ(inst.nDataSize, int32_t(ref.data.size()));
+    EXPECT_EQ(std::memcmp(inst.pData, ref.data.data(), ref.data.size()), 0);
+    EXPECT_EQ(inst.nLoopStart, ref.nLoopStart);
+    EXPECT_EQ(inst.nEnd, ref.nEnd);
   }
 }

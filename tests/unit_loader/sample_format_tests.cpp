@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "loader_fixture.h"
+#include "pat_reference.h"
 #include "support/sample_writers.h"
 #include "unit/soundset.h"
 
@@ -260,6 +262,58 @@ TEST_F(SampleFormatTest, PatchSampleConversions) {
   ASSERT_EQ(ParsePat(inst, testsupport::MakePat({w})), 1);
   EXPECT_EQ(inst.nDataSize, 4);
   EXPECT_EQ(SampleAt(inst, 2), int16_t(0x0078 - 0x8000));
+}
+
+// Random waves of both widths and signs, loop points anywhere (odd, equal,
+// at either end) and ratios both sides of one output cycle, near it too:
+// the same bytes and loop points as the plain loop.
+TEST_F(SampleFormatTest, PatchConversionMatchesThePlainLoop) {
+  std::mt19937 rng(7);
+  const auto Uniform = [&](uint32_t a, uint32_t b) {
+    return std::uniform_int_distribution<uint32_t>(a, b)(rng);
+  };
+  Instrument &inst = Fresh();
+  for (int32_t nCase = 0; nCase < 640; nCase++) {
+    // The last few: a handful of source samples, each held for thousands
+    // of outputs, over several of the loader's chunks.
+    const bool bSlow = nCase >= 600;
+    testsupport::PatWave w;
+    w.data.resize(bSlow ? Uniform(1, 8) : Uniform(1, 3000));
+    for (uint8_t &b : w.data)
+      b = uint8_t(Uniform(0, 255));
+    const uint32_t nSize = uint32_t(w.data.size());
+    const auto LoopPoint = [&] {
+      switch (Uniform(0, 4)) {
+      case 0:
+        return 0u;
+      case 1:
+        return nSize;
+      default:
+        return Uniform(0, nSize);
+      }
+    };
+    w.nLoopStart = LoopPoint();
+    w.nLoopEnd = Uniform(0, 3) == 0 ? w.nLoopStart : LoopPoint();
+    w.nMode = uint8_t(Uniform(0, 7));
+    w.nSampleRate = uint16_t(Uniform(4000, 48000));
+    if (bSlow)
+      w.nRootFreq = Uniform(100000000, 4000000000);
+    else if (nCase % 3 == 0) // about one cycle per output sample
+      w.nRootFreq = uint32_t(w.nSampleRate / 168.55865478515625 * 1000) + Uniform(0, 4) - 2;
+    else
+      w.nRootFreq = Uniform(20000, 4000000);
+    const Bytes b = testsupport::MakePat({w});
+    testsupport::PatReference ref;
+    ASSERT_TRUE(testsupport::ConvertPatReference(b.data(), b.size(), ref));
+    SCOPED_TRACE(testing::Message() << "case " << nCase << ", " << nSize << " bytes, rate "
+                                    << w.nSampleRate << ", root " << w.nRootFreq);
+    ASSERT_EQ(ParsePat(inst, b), 1);
+    ASSERT_EQ(inst.nDataSize, int32_t(ref.data.size()));
+    ASSERT_EQ(std::memcmp(inst.pData, ref.data.data(), ref.data.size()), 0);
+    EXPECT_EQ(inst.nLoopStart, ref.nLoopStart);
+    EXPECT_EQ(inst.nEnd, ref.nEnd);
+    EXPECT_TRUE(SlackIsZero(inst));
+  }
 }
 
 TEST_F(SampleFormatTest, PatchEnvelopeAndLoopPoints) {

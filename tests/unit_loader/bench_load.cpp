@@ -1,0 +1,53 @@
+// Patch conversion speed: every freepats patch, read once, converted again
+// and again in memory (no file system in the loop).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "unit/sample_loaders.h"
+#include "unit/soundset.h"
+
+namespace {
+
+std::vector<std::vector<uint8_t>> ReadFreepats() {
+  std::vector<std::vector<uint8_t>> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator("/usr/share/midi/freepats", ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->path().extension() != ".pat")
+      continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return files;
+}
+
+void BM_ParseFreepats(benchmark::State &state) {
+  const std::vector<std::vector<uint8_t>> files = ReadFreepats();
+  if (files.empty()) {
+    state.SkipWithError("freepats is not installed");
+    return;
+  }
+  int64_t nBytes = 0;
+  for (auto _ : state) {
+    for (const std::vector<uint8_t> &f : files) {
+      vokra::Instrument &inst = vokra::aInstrument[1];
+      inst.bLockOnUse = 0;
+      vokra::ParsePatSample(inst, f.data(), f.size());
+      nBytes += inst.nDataSize;
+    }
+  }
+  vokra::ClearInstruments();
+  state.counters["output_MB_per_s"] =
+      benchmark::Counter(static_cast<double>(nBytes) / 1e6, benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_ParseFreepats)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -7,6 +7,9 @@
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #endif
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
 
 #include "unit/channels.h"
 #include "unit/soundset.h"
@@ -16,12 +19,18 @@
 namespace vokra {
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define VOKRA_WIDE_SUMS 1
 bool bShuffleReads = [] {
   __builtin_cpu_init(); // may run before the library's other constructors
   return __builtin_cpu_supports("ssse3") != 0;
 }();
+bool bWideSums = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
 #else
 bool bShuffleReads = false;
+bool bWideSums = false;
 #endif
 
 namespace {
@@ -505,31 +514,91 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 
   // Steps below one source sample: the eight reads of a pass lie in a window
   // of eight source samples from the first, picked out by one byte shuffle.
+  // Read k of a pass is (fraction + k x nStep) / 272 samples into the
+  // window: at most 7, and x / 272 is x x 241 >> 16 for every x below 4096.
+  struct Window {
+    __m128i vStride; // k x nStep in lane k
+    uint32_t nPassStep;
+  };
+  Window MakeWindow() const {
+    static_assert((kStepUnit - 1) * 8 < 4096 && 241 * kStepUnit - 65536 == 16);
+    return {_mm_mullo_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                            _mm_set1_epi16(static_cast<int16_t>(nStep))),
+            8 * static_cast<uint32_t>(nStep)};
+  }
+  [[gnu::target("ssse3"), gnu::always_inline]] static __m128i
+  WindowReads(const Unaligned16 *pSource, uint32_t nPhase, const Window &w) {
+    const uint32_t nWhole = nPhase / kStepUnit;
+    const int32_t nFrac = static_cast<int32_t>(nPhase - nWhole * kStepUnit);
+    const __m128i vAt = _mm_mulhi_epu16(
+        _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(nFrac)), w.vStride), _mm_set1_epi16(241));
+    // Sample r is bytes 2r and 2r + 1.
+    const __m128i vPick =
+        _mm_add_epi16(_mm_mullo_epi16(vAt, _mm_set1_epi16(0x0202)), _mm_set1_epi16(0x0100));
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole)),
+                            vPick);
+  }
+
   // Returns the samples done, a multiple of 8.
   [[gnu::target("ssse3")]] int32_t RunBelow(const Unaligned16 *pSource, uint32_t nPhase,
                                             int32_t *pnSum, int32_t nCount) const {
     const Factors k = MakeFactors();
-    // Read k of a pass is (fraction + k x nStep) / 272 samples into the
-    // window: at most 7, and x / 272 is x x 241 >> 16 for every x below 4096.
-    static_assert((kStepUnit - 1) * 8 < 4096 && 241 * kStepUnit - 65536 == 16);
-    const __m128i vStride = _mm_mullo_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
-                                            _mm_set1_epi16(static_cast<int16_t>(nStep)));
-    const __m128i vThe272nd = _mm_set1_epi16(241);
-    const __m128i vBytePair = _mm_set1_epi16(0x0202); // sample r is bytes 2r and 2r + 1
-    const __m128i vOddByte = _mm_set1_epi16(0x0100);
-    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
+    const Window w = MakeWindow();
     int32_t i = 0;
-    for (; i + 8 <= nCount; i += 8, nPhase += nPassStep) {
-      const uint32_t nWhole = nPhase / kStepUnit;
-      const int32_t nFrac = static_cast<int32_t>(nPhase - nWhole * kStepUnit);
-      const __m128i vAt = _mm_mulhi_epu16(
-          _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(nFrac)), vStride), vThe272nd);
-      const __m128i vPick = _mm_add_epi16(_mm_mullo_epi16(vAt, vBytePair), vOddByte);
-      const __m128i vWindow = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole));
-      AddEight(pnSum + i, _mm_shuffle_epi8(vWindow, vPick), k);
-    }
+    for (; i + 8 <= nCount; i += 8, nPhase += w.nPassStep)
+      AddEight(pnSum + i, WindowReads(pSource, nPhase, w), k);
     return i;
   }
+
+#if defined(VOKRA_WIDE_SUMS)
+  // With AVX2 the eight sums of a pass lie in one register: one widening,
+  // one 32-bit product, one add. The same truncating quotients as Out.
+  struct WideFactors {
+    __m256i vAmp;  // nAmp in every 32-bit lane
+    __m256i vGain; // Shift: nGain
+  };
+  [[gnu::target("avx2"), gnu::always_inline]] WideFactors MakeWideFactors() const {
+    return {_mm256_set1_epi32(nAmp), _mm256_set1_epi32(static_cast<int32_t>(nGain))};
+  }
+  [[gnu::target("avx2"), gnu::always_inline]] static void AddEightWide(int32_t *pnSum, __m128i vX,
+                                                                       const WideFactors &k) {
+    const __m256i vProduct = _mm256_mullo_epi32(_mm256_cvtepi16_epi32(vX), k.vAmp);
+    __m256i vOut = _mm256_srai_epi32(
+        _mm256_add_epi32(vProduct, _mm256_and_si256(_mm256_srai_epi32(vProduct, 31),
+                                                    _mm256_set1_epi32(kAmpScale - 1))),
+        14);
+    if constexpr (kWeight == Weight::Shift) {
+      const __m256i vWeighted = _mm256_mullo_epi32(vOut, k.vGain); // within 16 x 16 bits
+      vOut = _mm256_srai_epi32(
+          _mm256_add_epi32(vWeighted, _mm256_and_si256(_mm256_srai_epi32(vWeighted, 31),
+                                                       _mm256_set1_epi32(kVoiceScale / 127 - 1))),
+          6);
+    }
+    auto *const pv = reinterpret_cast<__m256i *>(pnSum);
+    _mm256_storeu_si256(pv, _mm256_add_epi32(_mm256_loadu_si256(pv), vOut));
+  }
+
+  // RunBelow with the wide sums.
+  [[gnu::target("avx2")]] int32_t RunBelowWide(const Unaligned16 *pSource, uint32_t nPhase,
+                                               int32_t *pnSum, int32_t nCount) const {
+    const WideFactors k = MakeWideFactors();
+    const Window w = MakeWindow();
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8, nPhase += w.nPassStep)
+      AddEightWide(pnSum + i, WindowReads(pSource, nPhase, w), k);
+    return i;
+  }
+
+  // The source at its own rate with the wide sums.
+  [[gnu::target("avx2")]] int32_t RunOwnRateWide(const Unaligned16 *pSource, int32_t *pnSum,
+                                                 int32_t nCount) const {
+    const WideFactors k = MakeWideFactors();
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8)
+      AddEightWide(pnSum + i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)), k);
+    return i;
+  }
+#endif
 
   // The loop above eight samples at a time (then four), for reads inside the
   // data and factors that keep every product within 32 bits: the products and
@@ -558,11 +627,20 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     if (nStep == kStepUnit) {
       // The source at its own rate (a note at the sample's root, most drums):
       // sample i reads source sample i, eight of them in one load.
+#if defined(VOKRA_WIDE_SUMS)
+      if (bWideSums)
+        i = RunOwnRateWide(pSource, pnSum, nCount);
+#endif
       for (; i + 8 <= nCount; i += 8)
         AddEight(pnSum + i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)), k);
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else if (nStep < kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver) {
+#if defined(VOKRA_WIDE_SUMS)
+      i = bWideSums ? RunBelowWide(pSource, nPhase, pnSum, nCount)
+                    : RunBelow(pSource, nPhase, pnSum, nCount);
+#else
       i = RunBelow(pSource, nPhase, pnSum, nCount);
+#endif
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else {
       for (; i + 8 <= nCount; i += 8) {

@@ -47,6 +47,9 @@ extern Voice aVoice[kVoiceCount];
 // reads of slow steps out of a window by byte shuffles. Tests clear it to
 // check the other way; both give the same sums.
 extern bool bShuffleReads;
+// Set where the processor has AVX2: those loops then keep the eight sums of
+// a pass in one register. Tests clear it, as bShuffleReads.
+extern bool bWideSums;
 
 // Increments of notes 108..119 before rate scaling (not equal-tempered).
 extern const int32_t anSemitoneTable[12];

@@ -274,20 +274,23 @@ protected:
 };
 
 TEST_F(LookAheadTest, RandomPerformancesSoundTheSameAsSampleBySample) {
-  // Both ways of reading slow steps, where the processor has the shuffles.
-  const bool bShuffles = vokra::bShuffleReads;
-  for (const bool bShuffle : {false, true}) {
-    if (bShuffle && !bShuffles)
+  // Every way of reading slow steps and of adding the sums the processor has:
+  // single reads, shuffled windows, and shuffled windows into wide sums.
+  const bool bShuffles = vokra::bShuffleReads, bWide = vokra::bWideSums;
+  for (const int32_t nWay : {0, 1, 2}) {
+    if ((nWay >= 1 && !bShuffles) || (nWay == 2 && !bWide))
       continue;
-    vokra::bShuffleReads = bShuffle;
+    vokra::bShuffleReads = nWay >= 1;
+    vokra::bWideSums = nWay == 2;
     for (uint32_t nSeed = 1; nSeed <= 12; ++nSeed) {
-      SCOPED_TRACE(testing::Message() << "seed " << nSeed << ", shuffles " << bShuffle);
+      SCOPED_TRACE(testing::Message() << "seed " << nSeed << ", reading way " << nWay);
       rng.seed(nSeed);
       const Performance perf = Compose(400);
       ExpectSame(perf);
     }
   }
   vokra::bShuffleReads = bShuffles;
+  vokra::bWideSums = bWide;
 }
 
 TEST_F(LookAheadTest, ManyVoicesEndingInOneBlockLeaveTheSameTopAndFreeSlots) {

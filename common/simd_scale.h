@@ -21,3 +21,23 @@ template <int kShift> inline __m128i ScaleThirds4(__m128i v, __m128i vWeight) {
   return _mm_sub_epi32(_mm_xor_si128(r, m), m);
 }
 #endif
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+
+// ScaleThirds4 for eight values, for callers that checked for AVX2.
+template <int kShift>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ScaleThirds8(__m256i v,
+                                                                        __m256i vWeight) {
+  const __m256i vThird = _mm256_set1_epi32(static_cast<int>(0xAAAAAAABu));
+  const __m256i m = _mm256_srai_epi32(v, 31);
+  const __m256i a = _mm256_sub_epi32(_mm256_xor_si256(v, m), m);
+  const __m256i qEven = _mm256_srli_epi64(_mm256_mul_epu32(a, vWeight), kShift);
+  const __m256i qOdd =
+      _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), vWeight), kShift);
+  const __m256i rEven = _mm256_srli_epi64(_mm256_mul_epu32(qEven, vThird), 33);
+  const __m256i rOdd = _mm256_srli_epi64(_mm256_mul_epu32(qOdd, vThird), 33);
+  const __m256i r = _mm256_or_si256(rEven, _mm256_slli_epi64(rOdd, 32));
+  return _mm256_sub_epi32(_mm256_xor_si256(r, m), m);
+}
+#endif

@@ -30,7 +30,7 @@ constexpr int32_t kNoEnd = INT32_MAX; // anEndSample: still sounding at the bloc
 // Rows long enough for Make's look-ahead and for MakeBlock's longer blocks.
 constexpr int32_t kRowSamples = std::max(kAheadSamples, kBlockFrames);
 int32_t anAheadSine[kRowSamples];                           // vibrato sine of each sample
-alignas(16) int32_t anAheadSum[kChannelCount][kRowSamples]; // a channel's nSum of each sample
+alignas(32) int32_t anAheadSum[kChannelCount][kRowSamples]; // a channel's nSum of each sample
 int32_t anAheadStart[kChannelCount]; // voices of a channel sounding as the block began
 // A voice that ended inside the block: its channel counts one voice fewer
 // from nSample on.
@@ -120,6 +120,31 @@ struct RowsOut {
   bool bEveryCount;
 };
 
+#if defined(VOKRA_WIDE_SUMS)
+// ScaleRow's vector loop eight samples at a time, where the processor has
+// AVX2 (bWideSums). Returns the samples done.
+template <bool kAdd>
+[[gnu::target("avx2")]] int32_t ScaleRowWide(int32_t *pnSum, int32_t nCount, int32_t *pnLeft,
+                                             int32_t *pnRight, int32_t nWeightL, int32_t nWeightR) {
+  static_assert(kPanScale == 3 << 13);
+  const __m256i vL = _mm256_set1_epi32(nWeightL);
+  const __m256i vR = _mm256_set1_epi32(nWeightR);
+  int32_t i = 0;
+  for (; i + 8 <= nCount; i += 8) {
+    auto *const p = reinterpret_cast<__m256i *>(pnSum + i);
+    const __m256i v = _mm256_load_si256(p);
+    _mm256_store_si256(p, _mm256_setzero_si256());
+    const __m256i vLeft = ScaleThirds8<13>(v, vL);
+    const __m256i vRight = nWeightL == nWeightR ? vLeft : ScaleThirds8<13>(v, vR);
+    auto *const pL = reinterpret_cast<__m256i *>(pnLeft + i);
+    auto *const pR = reinterpret_cast<__m256i *>(pnRight + i);
+    _mm256_storeu_si256(pL, kAdd ? _mm256_add_epi32(_mm256_loadu_si256(pL), vLeft) : vLeft);
+    _mm256_storeu_si256(pR, kAdd ? _mm256_add_epi32(_mm256_loadu_si256(pR), vRight) : vRight);
+  }
+  return i;
+}
+#endif
+
 // Make's values for channel ch over the first nCount samples of the block,
 // from its sum row, which goes back to zero.
 template <bool kAdd> void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, int32_t *pnRight) {
@@ -132,6 +157,11 @@ template <bool kAdd> void ScaleRow(int32_t ch, int32_t nCount, int32_t *pnLeft, 
   // The channel's gain (at most 124) and pans (at most 63) keep the weights
   // small; other values take the plain loop.
   if (nGainPanL >= 0 && nGainPanL < 8192 && nGainPanR >= 0 && nGainPanR < 8192) {
+#if defined(VOKRA_WIDE_SUMS)
+    if (bWideSums)
+      i = ScaleRowWide<kAdd>(pnSum, nCount, pnLeft, pnRight, static_cast<int32_t>(nGainPanL),
+                             static_cast<int32_t>(nGainPanR));
+#endif
     const __m128i vL = _mm_set1_epi32(static_cast<int32_t>(nGainPanL));
     const __m128i vR = _mm_set1_epi32(static_cast<int32_t>(nGainPanR));
     const bool bCentre = nGainPanL == nGainPanR; // both sides alike: one product

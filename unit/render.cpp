@@ -8,7 +8,7 @@
 #include <tmmintrin.h>
 #endif
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
+#include <immintrin.h> // the AVX2 loops (VOKRA_WIDE_SUMS)
 #endif
 
 #include "unit/channels.h"
@@ -18,8 +18,7 @@
 
 namespace vokra {
 
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-#define VOKRA_WIDE_SUMS 1
+#if defined(VOKRA_WIDE_SUMS)
 bool bShuffleReads = [] {
   __builtin_cpu_init(); // may run before the library's other constructors
   return __builtin_cpu_supports("ssse3") != 0;

@@ -47,9 +47,13 @@ extern Voice aVoice[kVoiceCount];
 // reads of slow steps out of a window by byte shuffles. Tests clear it to
 // check the other way; both give the same sums.
 extern bool bShuffleReads;
-// Set where the processor has AVX2: those loops then keep the eight sums of
-// a pass in one register. Tests clear it, as bShuffleReads.
+// Set where the processor has AVX2: those loops, and the pan of the rows
+// handed out, then keep eight sums in one register. Tests clear it, as
+// bShuffleReads.
 extern bool bWideSums;
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#define VOKRA_WIDE_SUMS 1 // the AVX2 loops are built
+#endif
 
 // Increments of notes 108..119 before rate scaling (not equal-tempered).
 extern const int32_t anSemitoneTable[12];

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "unit/sample_loaders.h"
+#include "unit/sample_memory.h"
 #include "unit/soundset.h"
 
 namespace vokra {
@@ -16,41 +17,38 @@ struct DataBlock {
   int32_t nLockCount; // LockBlock calls not yet undone
 };
 
-DataBlock *AllocBlock(size_t nBytes) {
-  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, 0};
-  if (hBlock == nullptr)
+// A block record for bytes from SampleAlloc, which it then owns; the slack
+// zeroed. Null (and the bytes freed) when no record can be had.
+namespace {
+DataBlock *BlockOf(uint8_t *pBytes, size_t nBytes) {
+  if (pBytes == nullptr)
     return nullptr;
-  hBlock->pBytes = new (std::nothrow) uint8_t[nBytes + kBlockSlack]();
-  if (hBlock->pBytes == nullptr) {
-    delete hBlock;
+  DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, 0};
+  if (hBlock == nullptr) {
+    SampleFree(pBytes);
     return nullptr;
   }
+  std::memset(pBytes + nBytes, 0, kBlockSlack);
   return hBlock;
+}
+} // namespace
+
+DataBlock *AllocBlock(size_t nBytes) {
+  uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
+  if (pBytes != nullptr)
+    std::memset(pBytes, 0, nBytes);
+  return BlockOf(pBytes, nBytes);
 }
 
 DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes) {
-  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, 0};
-  if (hBlock == nullptr)
-    return nullptr;
-  // Written whole below: no zero fill of the content first.
-  hBlock->pBytes = new (std::nothrow) uint8_t[nBytes + kBlockSlack];
-  if (hBlock->pBytes == nullptr) {
-    delete hBlock;
-    return nullptr;
-  }
-  if (nBytes > 0)
-    std::memcpy(hBlock->pBytes, pSrc, nBytes);
-  std::memset(hBlock->pBytes + nBytes, 0, kBlockSlack);
-  return hBlock;
+  uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
+  if (pBytes != nullptr && nBytes > 0)
+    std::memcpy(pBytes, pSrc, nBytes);
+  return BlockOf(pBytes, nBytes);
 }
 
-DataBlock *AdoptBlock(std::unique_ptr<uint8_t[]> pBytes, size_t nBytes) {
-  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, 0};
-  if (hBlock == nullptr)
-    return nullptr;
-  std::memset(pBytes.get() + nBytes, 0, kBlockSlack);
-  hBlock->pBytes = pBytes.release();
-  return hBlock;
+DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
+  return BlockOf(pBytes, nBytes);
 }
 
 uint8_t *LockBlock(DataBlock *hBlock) {
@@ -71,7 +69,7 @@ int32_t UnlockBlock(DataBlock *hBlock) {
 void FreeBlock(DataBlock *hBlock) {
   if (hBlock == nullptr)
     return;
-  delete[] hBlock->pBytes;
+  SampleFree(hBlock->pBytes);
   delete hBlock;
 }
 

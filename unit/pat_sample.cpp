@@ -6,6 +6,7 @@
 #include <new>
 
 #include "unit/sample_loaders.h"
+#include "unit/sample_memory.h"
 #include "unit/soundset.h"
 
 namespace vokra {
@@ -65,25 +66,45 @@ int32_t EnvRate(uint8_t x) {
   return (x & 63) << ((x / 64) & 3);
 }
 
-// Bytes that grow without being zeroed first: every byte is written before
-// it is read.
+// Bytes that grow without being zeroed first (every byte is written before
+// it is read), in sample memory: the buffer becomes the instrument's block.
 struct ByteBuffer {
-  std::unique_ptr<uint8_t[]> p;
+  uint8_t *p = nullptr;
   size_t nCapacity = 0;
+
+  ByteBuffer() = default;
+  ByteBuffer(const ByteBuffer &) = delete;
+  ByteBuffer &operator=(const ByteBuffer &) = delete;
+  ~ByteBuffer() { SampleFree(p); }
 
   // Room for nBytes, the first nKeep kept; false when memory runs out.
   bool Reserve(size_t nBytes, size_t nKeep) {
     if (nBytes <= nCapacity)
       return true;
     const size_t nNew = nBytes > 2 * nCapacity ? nBytes : 2 * nCapacity;
-    std::unique_ptr<uint8_t[]> q(new (std::nothrow) uint8_t[nNew]);
-    if (!q)
+    if (p != nullptr && SampleGrow(p, nNew)) {
+      nCapacity = nNew;
+      return true;
+    }
+    uint8_t *const q = SampleAlloc(nNew);
+    if (q == nullptr)
       return false;
     if (nKeep > 0)
-      std::memcpy(q.get(), p.get(), nKeep);
-    p = std::move(q);
+      std::memcpy(q, p, nKeep);
+    SampleFree(p);
+    p = q;
     nCapacity = nNew;
     return true;
+  }
+
+  // The bytes, cut down to nBytes where they can be, handed over.
+  uint8_t *Release(size_t nBytes) {
+    if (SampleGrow(p, nBytes))
+      nCapacity = nBytes;
+    uint8_t *const q = p;
+    p = nullptr;
+    nCapacity = 0;
+    return q;
   }
 };
 
@@ -158,7 +179,7 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
     int32_t d = at.d;
     if (rOut.nCapacity < size_t(d) + 2 && !rOut.Reserve(size_t(d) + kChunkBytes, size_t(d)))
       return -2;
-    uint8_t *const pOut = rOut.p.get();
+    uint8_t *const pOut = rOut.p;
     const size_t nRoom = (rOut.nCapacity - size_t(d)) & ~size_t{1};
     const int32_t nChunk = nRoom < size_t(kChunkBytes) ? int32_t(nRoom) : kChunkBytes;
     const int32_t nChunkEnd = d + nChunk;
@@ -280,7 +301,7 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   if (nSize < 0 || !out.Reserve(size_t(nSize) + kBlockSlack, size_t(nSize)))
     return 0;
   inst.nDataSize = nSize;
-  inst.hData = AdoptBlock(std::move(out.p), size_t(nSize));
+  inst.hData = AdoptBlock(out.Release(size_t(nSize) + kBlockSlack), size_t(nSize));
   if (inst.hData == nullptr)
     return 0;
   inst.pData = LockBlock(inst.hData);

@@ -90,10 +90,10 @@ extern int32_t anDrumMap[kMapSize][kMapSize];
 DataBlock *AllocBlock(size_t nBytes);
 // The same with the content copied from pSrc (nBytes of it).
 DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes);
-// A block made of bytes already written: the first nBytes of pBytes, whose
-// allocation holds at least nBytes + kBlockSlack; the slack is zeroed. Null
-// (and the bytes freed) when the record cannot be had.
-DataBlock *AdoptBlock(std::unique_ptr<uint8_t[]> pBytes, size_t nBytes);
+// A block made of bytes already written: the first nBytes of pBytes, a
+// SampleAlloc block of at least nBytes + kBlockSlack; the slack is zeroed.
+// Null (and the bytes freed) when the record cannot be had.
+DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes);
 uint8_t *LockBlock(DataBlock *hBlock);
 int32_t UnlockBlock(DataBlock *hBlock);
 void FreeBlock(DataBlock *hBlock);

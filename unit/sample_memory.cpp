@@ -1,0 +1,129 @@
+#include "unit/sample_memory.h"
+
+#include <sys/mman.h>
+
+#include <new>
+#include <vector>
+
+// Under AddressSanitizer every block is a heap block of its own, so that a
+// read past a block is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define VOKRA_HEAP_SAMPLES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VOKRA_HEAP_SAMPLES 1
+#endif
+#endif
+
+namespace vokra {
+
+#if defined(VOKRA_HEAP_SAMPLES)
+
+uint8_t *SampleAlloc(size_t nBytes) {
+  return new (std::nothrow) uint8_t[nBytes];
+}
+bool SampleGrow(uint8_t *, size_t) {
+  return false;
+}
+void SampleFree(uint8_t *p) {
+  delete[] p;
+}
+int32_t SampleRegions() {
+  return 0;
+}
+
+#else
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kRegionBytes = size_t{16} << 20; // most sound sets fit in one or two
+constexpr size_t kAlign = 64;
+
+struct Region {
+  uint8_t *pBase;
+  size_t nSize;
+  size_t nTop;   // bytes handed out
+  size_t nLast;  // offset of the latest block
+  int32_t nLive; // blocks not yet freed
+};
+
+std::vector<Region> aRegions;
+
+size_t RoundUp(size_t n, size_t a) {
+  return (n + a - 1) / a * a;
+}
+
+// A region of at least nBytes on huge-page boundaries, or false.
+bool AddRegion(size_t nBytes) {
+  const size_t nSize = RoundUp(nBytes > kRegionBytes ? nBytes : kRegionBytes, kHugePage);
+  // Mapped one huge page larger, then trimmed to a boundary on both sides.
+  void *pMap =
+      mmap(nullptr, nSize + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pMap == MAP_FAILED)
+    return false;
+  auto *const pRaw = static_cast<uint8_t *>(pMap);
+  const uintptr_t nRaw = reinterpret_cast<uintptr_t>(pRaw);
+  const size_t nLead = RoundUp(nRaw, kHugePage) - nRaw;
+  if (nLead > 0)
+    munmap(pRaw, nLead);
+  if (kHugePage - nLead > 0)
+    munmap(pRaw + nLead + nSize, kHugePage - nLead);
+  uint8_t *const pBase = pRaw + nLead;
+  madvise(pBase, nSize, MADV_HUGEPAGE); // a hint: without it, small pages
+  aRegions.push_back({pBase, nSize, 0, 0, 0});
+  return true;
+}
+
+Region *RegionOf(const uint8_t *p) {
+  for (Region &r : aRegions)
+    if (p >= r.pBase && p < r.pBase + r.nSize)
+      return &r;
+  return nullptr;
+}
+
+} // namespace
+
+uint8_t *SampleAlloc(size_t nBytes) {
+  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
+  if (nNeed < nBytes) // wrapped
+    return nullptr;
+  if (aRegions.empty() || aRegions.back().nSize - aRegions.back().nTop < nNeed) {
+    if (!AddRegion(nNeed))
+      return nullptr;
+  }
+  Region &r = aRegions.back();
+  r.nLast = r.nTop;
+  r.nTop += nNeed;
+  r.nLive += 1;
+  return r.pBase + r.nLast;
+}
+
+bool SampleGrow(uint8_t *p, size_t nBytes) {
+  Region *const pRegion = RegionOf(p);
+  if (pRegion == nullptr || p != pRegion->pBase + pRegion->nLast)
+    return false;
+  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
+  if (nNeed < nBytes || nNeed > pRegion->nSize - pRegion->nLast)
+    return false;
+  pRegion->nTop = pRegion->nLast + nNeed;
+  return true;
+}
+
+void SampleFree(uint8_t *p) {
+  if (p == nullptr)
+    return;
+  Region *const pRegion = RegionOf(p);
+  if (pRegion == nullptr || --pRegion->nLive > 0)
+    return;
+  munmap(pRegion->pBase, pRegion->nSize);
+  aRegions.erase(aRegions.begin() + (pRegion - aRegions.data()));
+}
+
+int32_t SampleRegions() {
+  return static_cast<int32_t>(aRegions.size());
+}
+
+#endif
+
+} // namespace vokra

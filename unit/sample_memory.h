@@ -1,0 +1,24 @@
+// Memory for sample data. A sound set's blocks are carved one after another
+// out of large regions that the kernel may back with huge pages: loading a
+// set then takes a handful of page faults instead of one per 4 KiB, which
+// on a virtual machine cost more than the conversion itself. A region goes
+// back to the system when its last block is freed (RemoveCFG frees them all).
+// Loading runs on the host's thread only; rendering never allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vokra {
+
+// nBytes of uninitialised memory, 64-byte aligned, or null.
+uint8_t *SampleAlloc(size_t nBytes);
+// Grows p, SampleAlloc's latest block, to nBytes in place when its region
+// has room; false otherwise (p is then unchanged).
+bool SampleGrow(uint8_t *p, size_t nBytes);
+// Frees a block of SampleAlloc (null is ignored).
+void SampleFree(uint8_t *p);
+// Regions held, for tests.
+int32_t SampleRegions();
+
+} // namespace vokra

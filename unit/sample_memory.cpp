@@ -19,14 +19,16 @@ namespace vokra {
 
 #if defined(VOKRA_HEAP_SAMPLES)
 
+constexpr std::align_val_t kHeapAlign{64}; // as the regions align their blocks
+
 uint8_t *SampleAlloc(size_t nBytes) {
-  return new (std::nothrow) uint8_t[nBytes];
+  return static_cast<uint8_t *>(::operator new[](nBytes, kHeapAlign, std::nothrow));
 }
 bool SampleGrow(uint8_t *, size_t) {
   return false;
 }
 void SampleFree(uint8_t *p) {
-  delete[] p;
+  ::operator delete[](p, kHeapAlign);
 }
 int32_t SampleRegions() {
   return 0;

@@ -17,10 +17,7 @@ struct DataBlock {
   int32_t nLockCount; // LockBlock calls not yet undone
 };
 
-// A block record for bytes from SampleAlloc, which it then owns; the slack
-// zeroed. Null (and the bytes freed) when no record can be had.
-namespace {
-DataBlock *BlockOf(uint8_t *pBytes, size_t nBytes) {
+DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
   if (pBytes == nullptr)
     return nullptr;
   DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, 0};
@@ -31,24 +28,19 @@ DataBlock *BlockOf(uint8_t *pBytes, size_t nBytes) {
   std::memset(pBytes + nBytes, 0, kBlockSlack);
   return hBlock;
 }
-} // namespace
 
 DataBlock *AllocBlock(size_t nBytes) {
   uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
   if (pBytes != nullptr)
     std::memset(pBytes, 0, nBytes);
-  return BlockOf(pBytes, nBytes);
+  return AdoptBlock(pBytes, nBytes);
 }
 
 DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes) {
   uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
   if (pBytes != nullptr && nBytes > 0)
     std::memcpy(pBytes, pSrc, nBytes);
-  return BlockOf(pBytes, nBytes);
-}
-
-DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
-  return BlockOf(pBytes, nBytes);
+  return AdoptBlock(pBytes, nBytes);
 }
 
 uint8_t *LockBlock(DataBlock *hBlock) {

@@ -97,10 +97,10 @@ struct ByteBuffer {
     return true;
   }
 
-  // The bytes, cut down to nBytes where they can be, handed over.
+  // The bytes handed over, cut down to nBytes where they are the latest
+  // block of their region (elsewhere the room stays unused).
   uint8_t *Release(size_t nBytes) {
-    if (SampleGrow(p, nBytes))
-      nCapacity = nBytes;
+    SampleGrow(p, nBytes);
     uint8_t *const q = p;
     p = nullptr;
     nCapacity = 0;

@@ -77,6 +77,13 @@ bool AddRegion(size_t nBytes) {
   return true;
 }
 
+// Bytes a block of nBytes takes in a region (at least one alignment step);
+// 0 when that does not fit a size_t.
+size_t BlockBytes(size_t nBytes) {
+  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
+  return nNeed < nBytes ? 0 : nNeed;
+}
+
 Region *RegionOf(const uint8_t *p) {
   for (Region &r : aRegions)
     if (p >= r.pBase && p < r.pBase + r.nSize)
@@ -87,8 +94,8 @@ Region *RegionOf(const uint8_t *p) {
 } // namespace
 
 uint8_t *SampleAlloc(size_t nBytes) {
-  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
-  if (nNeed < nBytes) // wrapped
+  const size_t nNeed = BlockBytes(nBytes);
+  if (nNeed == 0)
     return nullptr;
   if (aRegions.empty() || aRegions.back().nSize - aRegions.back().nTop < nNeed) {
     if (!AddRegion(nNeed))
@@ -105,8 +112,8 @@ bool SampleGrow(uint8_t *p, size_t nBytes) {
   Region *const pRegion = RegionOf(p);
   if (pRegion == nullptr || p != pRegion->pBase + pRegion->nLast)
     return false;
-  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
-  if (nNeed < nBytes || nNeed > pRegion->nSize - pRegion->nLast)
+  const size_t nNeed = BlockBytes(nBytes);
+  if (nNeed == 0 || nNeed > pRegion->nSize - pRegion->nLast)
     return false;
   pRegion->nTop = pRegion->nLast + nNeed;
   return true;

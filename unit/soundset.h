@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace vokra {
 
@@ -92,7 +91,8 @@ DataBlock *AllocBlock(size_t nBytes);
 DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes);
 // A block made of bytes already written: the first nBytes of pBytes, a
 // SampleAlloc block of at least nBytes + kBlockSlack; the slack is zeroed.
-// Null (and the bytes freed) when the record cannot be had.
+// Null when pBytes is (the allocation failed), and null with the bytes freed
+// when the record cannot be had.
 DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes);
 uint8_t *LockBlock(DataBlock *hBlock);
 int32_t UnlockBlock(DataBlock *hBlock);

@@ -2,9 +2,8 @@
 // frequency plays at note 60, converted to 16-bit signed data.
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <new>
 
+#include "unit/byte_source.h"
 #include "unit/sample_loaders.h"
 #include "unit/sample_memory.h"
 #include "unit/soundset.h"
@@ -233,11 +232,15 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
 
 } // namespace
 
-int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
+int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
   StartSampleLoad(inst, kTypePat);
+  const size_t nFile = src.Size();
   if (nFile < kPatHeaderBytes)
     return 0;
-  const int32_t nWaves = pFile[kPatWaveCountOffset];
+  const uint8_t *const pHeader = src.Read(0, kPatHeaderBytes, 0);
+  if (pHeader == nullptr)
+    return 0;
+  const int32_t nWaves = pHeader[kPatWaveCountOffset];
   if (nWaves == 0)
     return 0;
 
@@ -247,7 +250,10 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   for (int32_t k = 0; k <= nWaves / 2; k++) {
     if (nOffset > nFile || nFile - nOffset < kWaveHeaderBytes)
       return 0;
-    w = ReadWaveHeader(pFile + nOffset);
+    const uint8_t *const pWaveHeader = src.Read(nOffset, kWaveHeaderBytes, 0);
+    if (pWaveHeader == nullptr)
+      return 0;
+    w = ReadWaveHeader(pWaveHeader);
     if (w.nWaveSize < 0)
       return 0;
     nOffset += kWaveHeaderBytes;
@@ -272,19 +278,11 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
     return 0;
 
   // A 16-bit wave of odd size reads one byte past its end, which must read
-  // as 0: only such a wave is copied, with zeros behind. Others are read
-  // where they lie.
-  const uint8_t *pWave = pFile + nOffset;
-  std::unique_ptr<uint8_t[]> raw;
-  if (p == 2 && (w.nWaveSize & 1) != 0) {
-    raw.reset(new (std::nothrow) uint8_t[size_t(w.nWaveSize) + 2]);
-    if (!raw)
-      return 0;
-    std::memcpy(raw.get(), pWave, size_t(w.nWaveSize));
-    raw[size_t(w.nWaveSize)] = 0;
-    raw[size_t(w.nWaveSize) + 1] = 0;
-    pWave = raw.get();
-  }
+  // as 0: zeros follow such a wave.
+  const size_t nZeros = p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0;
+  const uint8_t *const pWave = src.Read(nOffset, size_t(w.nWaveSize), nZeros);
+  if (pWave == nullptr)
+    return 0;
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
@@ -321,6 +319,11 @@ int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
     inst.nEnd = inst.nLoopStart;
   FinishSampleLoad(inst);
   return 1;
+}
+
+int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
+  MemorySource src(pFile, nFile);
+  return ParsePatSource(inst, src);
 }
 
 } // namespace vokra

@@ -8,6 +8,11 @@
 
 namespace vokra {
 
+class ByteSource;
+
+// The patch parser on a source that may read only the parts it needs.
+int32_t ParsePatSource(Instrument &inst, ByteSource &src);
+
 // Sets nType and frees whatever data block the instrument holds.
 void StartSampleLoad(Instrument &inst, int32_t nType);
 // Unlocks and frees the data block; hData and pData become null.

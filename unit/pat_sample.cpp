@@ -2,6 +2,9 @@
 // frequency plays at note 60, converted to 16-bit signed data.
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 #include "unit/byte_source.h"
 #include "unit/sample_loaders.h"
@@ -142,6 +145,22 @@ template <int32_t kWidth, bool kUnsigned>
 void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at, int32_t dEnd,
            int32_t sStop) {
   int32_t s = at.s, d = at.d;
+#if defined(__SSE2__)
+  // The step as a mask, not a branch: it follows no pattern a predictor
+  // learns, and a miss costs more than the masked subtract.
+  const __m128 vR = _mm_set_ss(r), vC = _mm_set_ss(c), vCycle = _mm_set_ss(kRefCycle);
+  __m128 vAcc = _mm_set_ss(at.fAcc);
+  while (d < dEnd && s < sStop) {
+    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
+    pOut[d] = uint8_t(v);
+    pOut[d + 1] = uint8_t(v >> 8);
+    d += 2;
+    const __m128 vStep = _mm_cmpge_ss(vAcc, vC);
+    vAcc = _mm_sub_ss(_mm_add_ss(vAcc, vR), _mm_and_ps(vStep, vCycle)); // a - 0 is a
+    s += _mm_cvtsi128_si32(_mm_castps_si128(vStep)) & kWidth;
+  }
+  at = {s, d, _mm_cvtss_f32(vAcc)};
+#else
   float fAcc = at.fAcc;
   while (d < dEnd && s < sStop) {
     const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
@@ -153,6 +172,7 @@ void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at,
     s += bStep ? kWidth : 0;
   }
   at = {s, d, fAcc};
+#endif
 }
 
 // The resampling: writes the 16-bit samples to rOut and sets the loop points

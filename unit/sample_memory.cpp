@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -51,6 +52,7 @@ struct Region {
 };
 
 std::vector<Region> aRegions;
+std::mutex regionLock; // samples load on two threads
 
 size_t RoundUp(size_t n, size_t a) {
   return (n + a - 1) / a * a;
@@ -97,6 +99,7 @@ uint8_t *SampleAlloc(size_t nBytes) {
   const size_t nNeed = BlockBytes(nBytes);
   if (nNeed == 0)
     return nullptr;
+  const std::lock_guard<std::mutex> hold(regionLock);
   if (aRegions.empty() || aRegions.back().nSize - aRegions.back().nTop < nNeed) {
     if (!AddRegion(nNeed))
       return nullptr;
@@ -109,6 +112,7 @@ uint8_t *SampleAlloc(size_t nBytes) {
 }
 
 bool SampleGrow(uint8_t *p, size_t nBytes) {
+  const std::lock_guard<std::mutex> hold(regionLock);
   Region *const pRegion = RegionOf(p);
   if (pRegion == nullptr || p != pRegion->pBase + pRegion->nLast)
     return false;
@@ -122,6 +126,7 @@ bool SampleGrow(uint8_t *p, size_t nBytes) {
 void SampleFree(uint8_t *p) {
   if (p == nullptr)
     return;
+  const std::lock_guard<std::mutex> hold(regionLock);
   Region *const pRegion = RegionOf(p);
   if (pRegion == nullptr || --pRegion->nLive > 0)
     return;
@@ -130,6 +135,7 @@ void SampleFree(uint8_t *p) {
 }
 
 int32_t SampleRegions() {
+  const std::lock_guard<std::mutex> hold(regionLock);
   return static_cast<int32_t>(aRegions.size());
 }
 

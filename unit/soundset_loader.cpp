@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "unit/byte_source.h"
 #include "unit/loading_list.h"
@@ -121,6 +124,22 @@ bool HasExtension(const char *pszPath, size_t nLen, const char *pszExt) {
   return true;
 }
 
+// Loads instrument i's sample by its path's extension; 1 when loaded.
+int32_t LoadInstrumentSample(int32_t i) {
+  Instrument &inst = aInstrument[i];
+  const size_t nLen = std::strlen(inst.szPath);
+  if (!inst.bPathCut) {
+    if (HasExtension(inst.szPath, nLen, "epc"))
+      return LoadEpcSample(i);
+    if (HasExtension(inst.szPath, nLen, "fpv"))
+      return LoadFpvSample(i);
+    if (HasExtension(inst.szPath, nLen, "pat"))
+      return LoadPatSample(i);
+  }
+  DropSampleData(inst);
+  return 0;
+}
+
 } // namespace
 
 int32_t LoadEpcSample(int32_t nInst) {
@@ -144,30 +163,57 @@ int32_t LoadPatSample(int32_t nInst) {
 int32_t LoadAllSamples() {
   LoadingList &list = CurrentLoadingList();
   list.Begin();
-  int32_t nFailed = 0;
-  for (int32_t i = 0; i < kInstruments; i++) {
-    Instrument &inst = aInstrument[i];
-    if (inst.szPath[0] == '\0')
-      continue;
-    size_t nLen = std::strlen(inst.szPath);
-    int32_t bLoaded = 0;
-    if (inst.bPathCut)
-      DropSampleData(inst);
-    else if (HasExtension(inst.szPath, nLen, "epc"))
-      bLoaded = LoadEpcSample(i);
-    else if (HasExtension(inst.szPath, nLen, "fpv"))
-      bLoaded = LoadFpvSample(i);
-    else if (HasExtension(inst.szPath, nLen, "pat"))
-      bLoaded = LoadPatSample(i);
-    else
-      DropSampleData(inst);
-    if (bLoaded) {
-      list.AddLoaded(inst.szPath);
-    } else {
-      list.AddFailed(inst.szPath);
-      nFailed++;
+  int32_t anWith[kInstruments]; // instruments with a path, in order
+  int32_t n = 0;
+  for (int32_t i = 0; i < kInstruments; i++)
+    if (aInstrument[i].szPath[0] != '\0')
+      anWith[n++] = i;
+  // Samples are independent: a second thread loads them too, taking the next
+  // from a shared counter. Outcomes are reported in order, on this thread,
+  // as soon as every earlier one is known. -1: not yet known.
+  std::atomic<int32_t> nNext{0};
+  std::atomic<int8_t> anOutcome[kInstruments];
+  for (int32_t k = 0; k < n; k++)
+    anOutcome[k].store(-1, std::memory_order_relaxed);
+  const auto LoadNext = [&]() {
+    const int32_t k = nNext.fetch_add(1, std::memory_order_relaxed);
+    if (k >= n)
+      return false;
+    anOutcome[k].store(int8_t(LoadInstrumentSample(anWith[k])), std::memory_order_release);
+    return true;
+  };
+  std::thread helper;
+  if (n > 1 && std::thread::hardware_concurrency() > 1) {
+    try {
+      helper = std::thread([&] {
+        while (LoadNext()) {
+        }
+      });
+    } catch (const std::system_error &) {
+      // No second thread: this one loads them all.
     }
   }
+  int32_t nReported = 0;
+  int32_t nFailed = 0;
+  const auto ReportKnown = [&] {
+    for (; nReported < n; nReported++) {
+      const int8_t bLoaded = anOutcome[nReported].load(std::memory_order_acquire);
+      if (bLoaded < 0)
+        return;
+      const char *const pszPath = aInstrument[anWith[nReported]].szPath;
+      if (bLoaded) {
+        list.AddLoaded(pszPath);
+      } else {
+        list.AddFailed(pszPath);
+        nFailed++;
+      }
+    }
+  };
+  while (LoadNext())
+    ReportKnown();
+  if (helper.joinable())
+    helper.join();
+  ReportKnown();
   list.End(nFailed != 0 ? 1 : 0);
   return nFailed;
 }

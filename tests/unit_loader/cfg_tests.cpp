@@ -269,6 +269,39 @@ TEST_F(CfgTest, LoadLocksOnlyRhythmAndProgramZero) {
   EXPECT_EQ(anDrumMap[36][0], 0);
 }
 
+// Samples load on more than one thread; the list still hears of them in
+// instrument order, on the caller's thread (a window list needs that).
+TEST_F(CfgTest, ManySamplesAreReportedInOrderOnTheCallersThread) {
+  std::string cfg;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 300; i++) {
+    const std::string name = std::to_string(i) + (i % 3 == 0 ? ".fpv" : ".epc");
+    if (i % 7 != 3) { // the rest are missing
+      if (i % 3 == 0) {
+        testsupport::FpvFields f;
+        f.nEnd = uint16_t(i);
+        WriteSample(name, testsupport::MakeFpv(f, testsupport::Le16Bytes(Ramp(i + 1))));
+      } else {
+        WriteSample(name, testsupport::MakeEpc({}, Ramp(i + 1, int16_t(i))));
+      }
+    }
+    cfg += std::to_string(i + 1) + ": " + name + "\n";
+    std::string entry(1, i % 7 != 3 ? '+' : '-');
+    expected.push_back(entry.append(SetPath(name)));
+  }
+  ASSERT_EQ(LoadConfig(cfg), 1);
+  EXPECT_EQ(list.order, expected);
+  for (const std::thread::id &id : list.reportThreads)
+    ASSERT_EQ(id, std::this_thread::get_id());
+  for (int i = 0; i < 300; i++) {
+    const Instrument &inst = aInstrument[i];
+    ASSERT_EQ(inst.hData != nullptr, i % 7 != 3) << i;
+    if (i % 7 != 3 && i % 3 != 0) {
+      ASSERT_EQ(inst.nDataSize, 2 * (i + 1)) << i;
+    }
+  }
+}
+
 TEST_F(CfgTest, AllLoadedClosesTheListAndOptionlessSetPlaysNowhere) {
   WriteSample("a.epc", testsupport::MakeEpc({}, Ramp(4)));
   WriteSample("b.epc", testsupport::MakeEpc({}, Ramp(4)));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sample_writers.h"
@@ -14,8 +15,14 @@
 class CaptureList : public vokra::LoadingList {
 public:
   void Begin() override { nBegin++; }
-  void AddLoaded(const char *pszPath) override { loaded.push_back(pszPath); }
-  void AddFailed(const char *pszPath) override { failed.push_back(pszPath); }
+  void AddLoaded(const char *pszPath) override {
+    loaded.push_back(pszPath);
+    Note('+', pszPath);
+  }
+  void AddFailed(const char *pszPath) override {
+    failed.push_back(pszPath);
+    Note('-', pszPath);
+  }
   void End(int32_t bAnyFailed) override {
     nEnd++;
     bLastAnyFailed = bAnyFailed;
@@ -25,6 +32,14 @@ public:
   int32_t bLastAnyFailed = -1;
   std::vector<std::string> loaded;
   std::vector<std::string> failed;
+  std::vector<std::string> order;             // "+path" or "-path", as reported
+  std::vector<std::thread::id> reportThreads; // the thread of each report
+
+private:
+  void Note(char c, const char *pszPath) {
+    order.push_back(c + std::string(pszPath));
+    reportThreads.push_back(std::this_thread::get_id());
+  }
 };
 
 class LoaderTest : public ::testing::Test {

@@ -9,26 +9,20 @@
 #include <emmintrin.h>
 #endif
 
-#include "common/simd_scale.h"
 #include "common/unit_interface.h"
 #include "player/render/audio_math.h"
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
+#include "player/render/row_mix.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/units/unit_host.h"
 
-constexpr int32_t kReverbSendDiv = 131072; // controller 91 squared (max 16129) to a send
-constexpr int32_t kChorusSendDiv = 512;    // controller 93 (max 127) to a send
-constexpr int kReverbSendShift = 17;       // the same divisions as shifts
-constexpr int kChorusSendShift = 9;
-static_assert(kReverbSendDiv == 1 << kReverbSendShift && kChorusSendDiv == 1 << kChorusSendShift);
-constexpr int32_t kMasterGainDiv = 192; // nMasterGain 127 is about -3.6 dB
-constexpr int32_t kOutVolumeDiv = 128;  // nOutVolume 127 is about 0 dB
-constexpr int32_t kFilterRate = 44100;  // the band filter is transparent at this rate
-constexpr int32_t kMuteDiv = 12;        // a muted channel plays at 1/12
-constexpr int32_t kTestLevelSum = 127;  // summary slot 2 during the sound test
+constexpr int32_t kOutVolumeDiv = 128; // nOutVolume 127 is about 0 dB
+constexpr int32_t kFilterRate = 44100; // the band filter is transparent at this rate
+constexpr int32_t kMuteDiv = 12;       // a muted channel plays at 1/12
+constexpr int32_t kTestLevelSum = 127; // summary slot 2 during the sound test
 constexpr int32_t kOverloadPercent = 90;
 constexpr int32_t kMaxElapsedMs = 10000000; // keeps the load sums inside 32 bits
 
@@ -159,28 +153,6 @@ inline uint32_t SoundingChannels(const int32_t *pAcc) {
 }
 
 #if defined(__SSE2__)
-// v x s / 2^kShift for four channels, the product in 64 bits, truncated toward
-// zero and wrapped to 32 bits, as MulDiv; s >= 0. Formed as sign and
-// magnitude: |v| x s >> kShift is the truncated magnitude.
-template <int kShift> inline __m128i MulShift4(__m128i v, __m128i s) {
-  const __m128i m = _mm_srai_epi32(v, 31);
-  const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, m), m); // |v|, 2^31 included
-  const __m128i qEven = _mm_srli_epi64(_mm_mul_epu32(a, s), kShift);
-  const __m128i qOdd =
-      _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(s, 32)), kShift);
-  const __m128i q =
-      _mm_or_si128(_mm_and_si128(qEven, _mm_set_epi32(0, -1, 0, -1)), _mm_slli_epi64(qOdd, 32));
-  return _mm_sub_epi32(_mm_xor_si128(q, m), m);
-}
-
-// The same for values and s within 16 bits, where the product fits 32: one
-// multiply-add (v's upper half, its sign, meets the 0 in s's).
-template <int kShift> inline __m128i MulShiftNarrow4(__m128i v, __m128i s) {
-  const __m128i p = _mm_madd_epi16(v, s);
-  const __m128i vBias = _mm_set1_epi32((1 << kShift) - 1);
-  return _mm_srai_epi32(_mm_add_epi32(p, _mm_and_si128(_mm_srai_epi32(p, 31), vBias)), kShift);
-}
-
 // Whether every value of the quads 0 .. n of two rows lies within 16 bits.
 inline bool Narrow(const int32_t *pL, const int32_t *pR, int32_t n) {
   const __m128i vHalf = _mm_set1_epi32(0x8000);
@@ -257,32 +229,7 @@ inline void ZeroAcc(int32_t *p, int32_t nCount) {
 }
 #endif
 
-constexpr int32_t kMaxFoursGain = 127; // |x| x gain / 64 stays within 32 bits
-
 #if defined(__SSE2__)
-// x x g / kMasterGainDiv for four values, for 0 <= g <= kMaxFoursGain.
-inline __m128i MasterGain4(__m128i v, __m128i vGain) {
-  static_assert(kMasterGainDiv == 3 << 6);
-  return ScaleThirds4<6>(v, vGain); // |x| x g < 2^38
-}
-
-// The end of a recording's frames, four at a time: master gain, then
-// saturation to 16 bits (the pack saturates exactly so) and the interleaved
-// store. Returns the frames done, a multiple of 4.
-int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
-                    int32_t nGain) {
-  const __m128i vGain = _mm_set1_epi32(nGain);
-  int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(pnL + i));
-    const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(pnR + i));
-    const __m128i vLo = MasterGain4(_mm_unpacklo_epi32(vL, vR), vGain); // frames i, i + 1
-    const __m128i vHi = MasterGain4(_mm_unpackhi_epi32(vL, vR), vGain); // frames i + 2, i + 3
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(pOut + 4 * i), _mm_packs_epi32(vLo, vHi));
-  }
-  return i;
-}
-
 // The two 16-bit halves of four line frames, sign-extended.
 inline __m128i LowHalves(__m128i v) {
   return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
@@ -366,33 +313,33 @@ inline int32_t Quads(int32_t n) {
 void ClearRows(uint32_t nMask, int32_t n) {
   for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
+#if defined(TORQA_WIDE_MIX)
+    if (bWideMix) {
+      ZeroWide(Row(kAccLeft + ch), (n + 7) & ~7);
+      ZeroWide(Row(kAccRight + ch), (n + 7) & ~7);
+      Row(kAccVoices + ch)[n - 1] = 0;
+      continue;
+    }
+#endif
     ZeroAcc(Row(kAccLeft + ch), Quads(n));
     ZeroAcc(Row(kAccRight + ch), Quads(n));
     Row(kAccVoices + ch)[n - 1] = 0; // the block form's only count
   }
 }
 
-// A run's mix and send sums, per frame.
-struct RowMix {
-  int32_t *pnMixL;
-  int32_t *pnMixR;
-  int32_t *pnRevL;
-  int32_t *pnRevR;
-  int32_t *pnChoL;
-  int32_t *pnChoR;
-  bool bRevIn; // out: a channel of the run sends to the reverb (else its sums are all 0)
-  bool bChoIn; // out: the same for the chorus
-};
-
+// The channel loop of the sample path, turned around: channel by channel
+// over the frames of a run. Wrapping sums do not depend on their order, so
+// every frame gets the sample path's mix and sends. Peaks, when asked for,
+// are raised as in playback (1/1024 units).
 // The channel loop of the sample path, turned around: channel by channel
 // over the frames of a run. Wrapping sums do not depend on their order, so
 // every frame gets the sample path's mix and sends. Peaks, when asked for,
 // are raised as in playback (1/1024 units).
 void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bool bReverb,
              bool bChorus, int32_t *pnPeakL, int32_t *pnPeakR) {
-  // Plain channels (not muted, no negative send): their sums in registers,
-  // four frames at a time, one pass over the run; the rows are zero past n
-  // up to a whole quad. The others are added sample by sample after.
+  // Plain channels: their sums in registers, four or eight frames at a time,
+  // one pass over the run; the rows are zero past n. The others are added
+  // sample by sample after.
   uint32_t nScalar = nMask;
   m.bRevIn = false;
   m.bChoIn = false;
@@ -402,27 +349,8 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
     m.bChoIn = m.bChoIn || (bChorus && sends.anChorus[ch] != 0);
   }
 #if defined(__SSE2__)
-  struct Source {
-    const int32_t *pL;
-    const int32_t *pR;
-    __m128i vRev; // the channel's sends, 0 when the effect is off
-    __m128i vCho;
-  };
-  // Sources by the sums they join, each kind in a loop of its own, so that
-  // no source is tested per frame. Narrow: the rows and the sends lie
-  // within 16 bits, the usual case by far.
-  enum Kind {
-    kMixOnly,
-    kNarrowRev,
-    kNarrowCho,
-    kNarrowBoth,
-    kWideRev,
-    kWideCho,
-    kWideBoth,
-    kKinds
-  };
-  Source aaSource[kKinds][16];
-  int32_t anSources[kKinds] = {};
+  RowSources sources;
+  std::fill(std::begin(sources.an), std::end(sources.an), 0);
   for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
     const int32_t nRev = bReverb ? sends.anReverb[ch] : 0;
@@ -438,50 +366,18 @@ void MixRows(RowMix &m, int32_t n, uint32_t nMask, const ChannelSends &sends, bo
       const bool bNarrow = nRev <= INT16_MAX && nCho <= INT16_MAX && Narrow(pL, pR, n);
       nKind = (bNarrow ? kNarrowRev : kWideRev) + nSends - 1;
     }
-    aaSource[nKind][anSources[nKind]++] = {pL, pR, _mm_set1_epi32(nRev), _mm_set1_epi32(nCho)};
+    sources.aa[nKind][sources.an[nKind]++] = {pL, pR, nRev, nCho};
     nScalar &= ~(1u << ch);
   }
-  for (int32_t i = 0; i < n; i += 4) {
-    __m128i vMixL = _mm_setzero_si128(), vMixR = vMixL;
-    __m128i vRevL = vMixL, vRevR = vMixL, vChoL = vMixL, vChoR = vMixL;
-    const auto Take = [&]<bool kRev, bool kCho, bool kNarrow>(int32_t nKind) {
-      for (int32_t k = 0; k < anSources[nKind]; ++k) {
-        const Source &src = aaSource[nKind][k];
-        const __m128i vL = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pL + i));
-        const __m128i vR = _mm_load_si128(reinterpret_cast<const __m128i *>(src.pR + i));
-        vMixL = _mm_add_epi32(vMixL, vL);
-        vMixR = _mm_add_epi32(vMixR, vR);
-        if constexpr (kRev) {
-          vRevL = _mm_add_epi32(vRevL, kNarrow ? MulShiftNarrow4<kReverbSendShift>(vL, src.vRev)
-                                               : MulShift4<kReverbSendShift>(vL, src.vRev));
-          vRevR = _mm_add_epi32(vRevR, kNarrow ? MulShiftNarrow4<kReverbSendShift>(vR, src.vRev)
-                                               : MulShift4<kReverbSendShift>(vR, src.vRev));
-        }
-        if constexpr (kCho) {
-          vChoL = _mm_add_epi32(vChoL, kNarrow ? MulShiftNarrow4<kChorusSendShift>(vL, src.vCho)
-                                               : MulShift4<kChorusSendShift>(vL, src.vCho));
-          vChoR = _mm_add_epi32(vChoR, kNarrow ? MulShiftNarrow4<kChorusSendShift>(vR, src.vCho)
-                                               : MulShift4<kChorusSendShift>(vR, src.vCho));
-        }
-      }
-    };
-    Take.operator()<false, false, true>(kMixOnly);
-    Take.operator()<true, false, true>(kNarrowRev);
-    Take.operator()<false, true, true>(kNarrowCho);
-    Take.operator()<true, true, true>(kNarrowBoth);
-    Take.operator()<true, false, false>(kWideRev);
-    Take.operator()<false, true, false>(kWideCho);
-    Take.operator()<true, true, false>(kWideBoth);
-    const auto Store = [i](int32_t *p, __m128i v) {
-      _mm_store_si128(reinterpret_cast<__m128i *>(p + i), v);
-    };
-    Store(m.pnMixL, vMixL);
-    Store(m.pnMixR, vMixR);
-    Store(m.pnRevL, vRevL);
-    Store(m.pnRevR, vRevR);
-    Store(m.pnChoL, vChoL);
-    Store(m.pnChoR, vChoR);
+#if defined(TORQA_WIDE_MIX)
+  if (bWideMix) {
+    MixOctets(sources, m, n);
+  } else {
+    MixQuads(sources, m, n);
   }
+#else
+  MixQuads(sources, m, n);
+#endif
 #else
   ZeroAcc(m.pnMixL, Quads(n));
   ZeroAcc(m.pnMixR, Quads(n));
@@ -763,7 +659,12 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       int32_t i = 0;
 #if defined(__SSE2__)
       if (bFours) {
-        i = FinishFours(pOut + 4 * f, anMixL, anMixR, n, nGain);
+#if defined(TORQA_WIDE_MIX)
+        if (bWideMix) {
+          i = FinishEights(pOut + 4 * f, anMixL, anMixR, n, nGain);
+        }
+#endif
+        i += FinishFours(pOut + 4 * (f + i), anMixL + i, anMixR + i, n - i, nGain);
         if (bFilter && i > 0) {
           // The pass-through filter keeps the last value.
           nFiltL = MulDiv(anMixL[i - 1], nGain, kMasterGainDiv);

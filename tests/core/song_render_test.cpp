@@ -21,6 +21,7 @@
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
+#include "player/render/row_mix.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
@@ -326,6 +327,7 @@ TEST_F(SongRenderTest, PlaybackAtUnityVolumeEqualsTheRecording) {
 // meters.
 TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
   ASSERT_NE(aUnitSlots[0].pfnMakeBlock, nullptr);
+  const int32_t bWideMixHere = bWideMix;
   n3DLength = 0;
   const int32_t nBlock = 4 * 997, nBlocks = 90;
   std::vector<uint8_t> abSong;
@@ -374,14 +376,20 @@ TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
         bBlockRender = 0;
         const std::vector<int32_t> anSamples = Run(nRate, bLive);
         bBlockRender = 1;
-        const std::vector<int32_t> anRuns = Run(nRate, bLive);
-        ASSERT_EQ(anSamples.size(), anRuns.size());
-        size_t k = 0;
-        while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
-          ++k;
+        // The runs' mix four frames at a time, then eight where the
+        // processor can.
+        for (const int32_t bWide : {0, bWideMixHere}) {
+          bWideMix = bWide;
+          const std::vector<int32_t> anRuns = Run(nRate, bLive);
+          ASSERT_EQ(anSamples.size(), anRuns.size());
+          size_t k = 0;
+          while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
+            ++k;
+          }
+          EXPECT_EQ(k, anSamples.size())
+              << pszSong << " " << nRate << (bLive ? " live" : " recorded") << " wide " << bWide;
         }
-        EXPECT_EQ(k, anSamples.size())
-            << pszSong << " " << nRate << (bLive ? " live" : " recorded");
+        bWideMix = bWideMixHere;
       }
     }
   }

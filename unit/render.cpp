@@ -460,9 +460,11 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 
 #if defined(__SSE2__)
   typedef int16_t Unaligned16 [[gnu::aligned(1), gnu::may_alias]];
-  // Bytes a window of eight source samples may read past the last sample a
-  // pass needs; the block's slack behind the data covers them.
+  // Bytes a window may read past the last sample a pass needs (eight source
+  // samples for steps below one, sixteen for steps below two); the block's
+  // slack behind the data covers them.
   static constexpr int32_t kWindowOver = 14;
+  static constexpr int32_t kWindowOver2 = 16;
 
   // The factors in vector form, made once per stretch: stores into the sums
   // could alias the record's fields, so they are not read again in a loop.
@@ -511,20 +513,23 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
         Out(_mm_unpacklo_epi16(_mm_mullo_epi16(vX, k.vAmp), _mm_mulhi_epi16(vX, k.vAmp)), k));
   }
 
-  // Steps below one source sample: the eight reads of a pass lie in a window
-  // of eight source samples from the first, picked out by one byte shuffle.
-  // Read k of a pass is (fraction + k x nStep) / 272 samples into the
-  // window: at most 7, and x / 272 is x x 241 >> 16 for every x below 4096.
+  // Steps below kSpan source samples: the eight reads of a pass lie in a
+  // window of 8 x kSpan source samples from the first, picked out by byte
+  // shuffles. Read k of a pass is (fraction + k x nStep) / 272 samples into
+  // the window: at most 8 x kSpan - 1, and x / 272 is x x 241 >> 16 for
+  // every x below 4096.
   struct Window {
     __m128i vStride; // k x nStep in lane k
     uint32_t nPassStep;
   };
   Window MakeWindow() const {
-    static_assert((kStepUnit - 1) * 8 < 4096 && 241 * kStepUnit - 65536 == 16);
+    static_assert((kStepUnit - 1) + 7 * (2 * kStepUnit - 1) < 4096 &&
+                  241 * kStepUnit - 65536 == 16);
     return {_mm_mullo_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
                             _mm_set1_epi16(static_cast<int16_t>(nStep))),
             8 * static_cast<uint32_t>(nStep)};
   }
+  template <int32_t kSpan>
   [[gnu::target("ssse3"), gnu::always_inline]] static __m128i
   WindowReads(const Unaligned16 *pSource, uint32_t nPhase, const Window &w) {
     const uint32_t nWhole = nPhase / kStepUnit;
@@ -534,18 +539,26 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     // Sample r is bytes 2r and 2r + 1.
     const __m128i vPick =
         _mm_add_epi16(_mm_mullo_epi16(vAt, _mm_set1_epi16(0x0202)), _mm_set1_epi16(0x0100));
-    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole)),
-                            vPick);
+    const __m128i vLow = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole));
+    if constexpr (kSpan == 1)
+      return _mm_shuffle_epi8(vLow, vPick);
+    // Bytes 0 .. 31 from two loads. A shuffle gives 0 for an index with its
+    // top bit set: bytes below 16 come from the first load (16 and up pushed
+    // past 127), the others from the second (below 16 wrapped past 127).
+    const __m128i vHigh = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + nWhole + 8));
+    return _mm_or_si128(_mm_shuffle_epi8(vLow, _mm_adds_epu8(vPick, _mm_set1_epi8(0x70))),
+                        _mm_shuffle_epi8(vHigh, _mm_sub_epi8(vPick, _mm_set1_epi8(16))));
   }
 
   // Returns the samples done, a multiple of 8.
+  template <int32_t kSpan>
   [[gnu::target("ssse3")]] int32_t RunBelow(const Unaligned16 *pSource, uint32_t nPhase,
                                             int32_t *pnSum, int32_t nCount) const {
     const Factors k = MakeFactors();
     const Window w = MakeWindow();
     int32_t i = 0;
     for (; i + 8 <= nCount; i += 8, nPhase += w.nPassStep)
-      AddEight(pnSum + i, WindowReads(pSource, nPhase, w), k);
+      AddEight(pnSum + i, WindowReads<kSpan>(pSource, nPhase, w), k);
     return i;
   }
 
@@ -578,13 +591,14 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   }
 
   // RunBelow with the wide sums.
+  template <int32_t kSpan>
   [[gnu::target("avx2")]] int32_t RunBelowWide(const Unaligned16 *pSource, uint32_t nPhase,
                                                int32_t *pnSum, int32_t nCount) const {
     const WideFactors k = MakeWideFactors();
     const Window w = MakeWindow();
     int32_t i = 0;
     for (; i + 8 <= nCount; i += 8, nPhase += w.nPassStep)
-      AddEightWide(pnSum + i, WindowReads(pSource, nPhase, w), k);
+      AddEightWide(pnSum + i, WindowReads<kSpan>(pSource, nPhase, w), k);
     return i;
   }
 
@@ -635,10 +649,19 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else if (nStep < kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver) {
 #if defined(VOKRA_WIDE_SUMS)
-      i = bWideSums ? RunBelowWide(pSource, nPhase, pnSum, nCount)
-                    : RunBelow(pSource, nPhase, pnSum, nCount);
+      i = bWideSums ? RunBelowWide<1>(pSource, nPhase, pnSum, nCount)
+                    : RunBelow<1>(pSource, nPhase, pnSum, nCount);
 #else
-      i = RunBelow(pSource, nPhase, pnSum, nCount);
+      i = RunBelow<1>(pSource, nPhase, pnSum, nCount);
+#endif
+      nAcc += static_cast<uint64_t>(i) * nAccStep;
+    } else if (nStep < 2 * kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver2) {
+      // Up to an octave above the root: sixteen samples a window.
+#if defined(VOKRA_WIDE_SUMS)
+      i = bWideSums ? RunBelowWide<2>(pSource, nPhase, pnSum, nCount)
+                    : RunBelow<2>(pSource, nPhase, pnSum, nCount);
+#else
+      i = RunBelow<2>(pSource, nPhase, pnSum, nCount);
 #endif
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else {

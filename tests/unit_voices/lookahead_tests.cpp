@@ -64,8 +64,8 @@ protected:
   }
 
   // Instruments 0..7 for programs 0..7 and drum notes 35..42: both envelope
-  // models, looped or not, odd loop points, gains other than the usual one,
-  // and one instrument without data.
+  // models, looped or not, odd loop points, ends past the data, gains other
+  // than the usual one, and one instrument without data.
   void MakeInstruments() {
     for (int32_t k = 0; k < 8; ++k) {
       std::vector<int16_t> a(static_cast<size_t>(Uniform(40, 3000)));
@@ -92,6 +92,8 @@ protected:
         r.bLoop = Uniform(0, 3) != 0;
       }
       vokra::Instrument &r = vokra::aInstrument[k];
+      if (k == 2 || k == 3) // an end in the zeros behind the data, as a header may say
+        r.nEnd = r.nDataSize - 2 + 2 * Uniform(0, vokra::kBlockSlack / 2 - 1);
       r.nLoopStart = 2 * Uniform(0, r.nEnd / 2);
       r.nLoopLength = r.nEnd - r.nLoopStart + 2;
       r.nInstGain = Uniform(0, 3) == 0 ? Uniform(1, 127) : 64;

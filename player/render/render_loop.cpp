@@ -238,6 +238,50 @@ inline __m128i HighHalves(__m128i v) {
   return _mm_srai_epi32(v, 16);
 }
 
+// The chorus steps of a run, four frames at a time, while the clock leaves
+// the sweep where it is (one delay throughout) and the read position follows
+// the write position at that delay; no frame read may be one written in the
+// same four, and neither stretch of the line may wrap. Adds the tap to the
+// mix rows and ORs the frames written into nWritten. Returns the frames done
+// (a multiple of 4, or 0 when the run does not qualify); positions and the
+// clock's count move on as sample by sample.
+int32_t ChorusFours(uint8_t *pLine, int32_t &nRead, int32_t &nWrite, int32_t nDelay,
+                    int32_t &nLfoCount, const int32_t *pnInL, const int32_t *pnInR, int32_t *pnMixL,
+                    int32_t *pnMixR, int32_t n, uint32_t &nWritten) {
+  // A count of c leaves the sweep alone for c steps.
+  int32_t nFrames = std::min(n, nLfoCount) & ~3;
+  const int32_t nGap = (nWrite - nRead) & kChorusPosMask;
+  if (nFrames <= 0 || nRead != ((nWrite - nDelay) & kChorusPosMask) || nGap == 4 || nGap == 8 ||
+      nGap == 12) {
+    return 0;
+  }
+  nFrames = std::min(nFrames, (kChorusLineBytes - std::max(nRead, nWrite)) / 16 * 4);
+  const __m128i vLow = _mm_set1_epi32(0xffff);
+  __m128i vWritten = _mm_setzero_si128();
+  for (int32_t i = 0; i < nFrames; i += 4) {
+    const __m128i vTap = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pLine + nRead + 4 * i));
+    const auto In = [i](const int32_t *p) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+    };
+    const __m128i vFrames =
+        _mm_or_si128(_mm_and_si128(In(pnInL), vLow), _mm_slli_epi32(In(pnInR), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(pLine + nWrite + 4 * i), vFrames);
+    vWritten = _mm_or_si128(vWritten, vFrames);
+    const auto AddMix = [i](int32_t *p, __m128i v) {
+      auto *const q = reinterpret_cast<__m128i *>(p + i);
+      _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), v));
+    };
+    AddMix(pnMixL, _mm_slli_epi32(LowHalves(vTap), 1));
+    AddMix(pnMixR, _mm_slli_epi32(HighHalves(vTap), 1));
+  }
+  nWritten |= static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi32(vWritten, _mm_setzero_si128())) != 0xffff);
+  nLfoCount -= nFrames;
+  nWrite = (nWrite + 4 * nFrames) & kChorusPosMask;
+  nRead = (nWrite - nDelay) & kChorusPosMask;
+  return nFrames;
+}
+
 // The reverb steps of a run, four frames at a time, when no frame read in the
 // run is one written in it: the write position runs at least the run ahead
 // of the read position and neither stretch of the line wraps. Adds the line's
@@ -631,6 +675,17 @@ template <Mode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMeters &m
       uint32_t nChoWritten = 0;
       if (bChorus && !bChorusQuiet) {
         for (int32_t i = 0; i < n; ++i) {
+#if defined(__SSE2__)
+          const int32_t nDone =
+              ChorusFours(pChoLine, nChoRead, nChoWrite, anChorusDelay[nLfoPhase], nLfoCount,
+                          anChoL + i, anChoR + i, anMixL + i, anMixR + i, n - i, nChoWritten);
+          if (nDone > 0) {
+            i += nDone - 1;
+            nChoInL = anChoL[i];
+            nChoInR = anChoR[i];
+            continue;
+          }
+#endif
           ChorusLfoStep(nLfoPhase, nLfoCount, nLfoReload); // the chorus implies the clock
           nChoInL = anChoL[i];
           nChoInR = anChoR[i];

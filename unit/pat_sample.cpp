@@ -116,6 +116,34 @@ template <int32_t kWidth, bool kUnsigned> uint32_t SourceSample(const uint8_t *p
   return v - (kUnsigned ? 0x8000u : 0u);
 }
 
+// The chosen wave's bytes, a stretch at a time: a large wave is never held
+// whole, so loading keeps a small read buffer instead of one the size of the
+// largest wave.
+struct WaveReader {
+  ByteSource &src;
+  size_t nFileOffset;         // the wave's first byte in the file
+  int32_t nSize;              // the wave's bytes
+  int32_t nWidth;             // bytes a source sample read takes
+  int32_t nZeros;             // zero bytes read behind the wave's end
+  const uint8_t *p = nullptr; // wave bytes from nBase on
+  int32_t nBase = 0;
+  int32_t sEnd = 0; // reads at offsets below this lie in p
+
+  static constexpr int32_t kStretch = 64 << 10;
+
+  // Makes the reads from offset s on available; false when the read fails.
+  bool From(int32_t s) {
+    const int32_t nAvail = nSize - s < kStretch ? nSize - s : kStretch;
+    const bool bLast = s + nAvail == nSize;
+    p = src.Read(nFileOffset + size_t(s), size_t(nAvail), bLast ? size_t(nZeros) : 0);
+    nBase = s;
+    // Within the wave a read needs its sample's last byte; at the end the
+    // zeros stand in for it.
+    sEnd = bLast ? nSize : s + nAvail - (nWidth - 1);
+    return p != nullptr;
+  }
+};
+
 // Where a resampling stands: source offset, output offset, the accumulator.
 struct ResampleAt {
   int32_t s;
@@ -142,8 +170,10 @@ float StepThreshold(float r) {
 // before the sum is: the chain from one output to the next is one add and
 // one subtract, and the step's test does not wait for the sum.
 template <int32_t kWidth, bool kUnsigned>
-void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at, int32_t dEnd,
+void RunUp(const WaveReader &rd, float r, float c, uint8_t *pOut, ResampleAt &at, int32_t dEnd,
            int32_t sStop) {
+  const uint8_t *const pSrc = rd.p;
+  const int32_t nBase = rd.nBase;
   int32_t s = at.s, d = at.d;
 #if defined(__SSE2__)
   // The step as a mask, not a branch: it follows no pattern a predictor
@@ -151,7 +181,7 @@ void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at,
   const __m128 vR = _mm_set_ss(r), vC = _mm_set_ss(c), vCycle = _mm_set_ss(kRefCycle);
   __m128 vAcc = _mm_set_ss(at.fAcc);
   while (d < dEnd && s < sStop) {
-    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
+    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s - nBase);
     pOut[d] = uint8_t(v);
     pOut[d + 1] = uint8_t(v >> 8);
     d += 2;
@@ -163,7 +193,7 @@ void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at,
 #else
   float fAcc = at.fAcc;
   while (d < dEnd && s < sStop) {
-    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
+    const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s - nBase);
     pOut[d] = uint8_t(v);
     pOut[d + 1] = uint8_t(v >> 8);
     d += 2;
@@ -178,10 +208,10 @@ void RunUp(const uint8_t *pSrc, float r, float c, uint8_t *pOut, ResampleAt &at,
 // The resampling: writes the 16-bit samples to rOut and sets the loop points
 // the first time the source position meets them, in single precision as
 // patches have always been converted. Returns the output size in bytes, -1
-// when it would exceed kMaxPatDataBytes, -2 when memory runs out.
+// when it would exceed kMaxPatDataBytes, -2 when memory runs out, -3 when
+// the wave cannot be read.
 template <int32_t kWidth, bool kUnsigned>
-int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &inst,
-                 ByteBuffer &rOut) {
+int32_t Resample(const WaveHeader &w, WaveReader &rd, float r, Instrument &inst, ByteBuffer &rOut) {
   // Locals, not the records: the byte stores below could alias them.
   const int32_t nWaveSize = w.nWaveSize;
   const int32_t nLoopFrom = w.nLoopStart;
@@ -202,6 +232,8 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
     const size_t nRoom = (rOut.nCapacity - size_t(d)) & ~size_t{1};
     const int32_t nChunk = nRoom < size_t(kChunkBytes) ? int32_t(nRoom) : kChunkBytes;
     const int32_t nChunkEnd = d + nChunk;
+    if (at.s >= rd.sEnd && !rd.From(at.s))
+      return -3;
     if (bUp) {
       // Up to the next loop point still to be met, which is then checked
       // only if this run's last step reached it.
@@ -211,7 +243,9 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
         sStop = nLoopFrom;
       if (nEnd == 0 && nLoopTo > s0 && nLoopTo < sStop)
         sStop = nLoopTo;
-      RunUp<kWidth, kUnsigned>(pSrc, r, c, pOut, at,
+      if (rd.sEnd < sStop) // the stretch read ends first
+        sStop = rd.sEnd;
+      RunUp<kWidth, kUnsigned>(rd, r, c, pOut, at,
                                nChunkEnd < kMaxPatDataBytes ? nChunkEnd : kMaxPatDataBytes, sStop);
       if (at.s != s0 && at.s == nLoopFrom && nLoopStart == 0)
         nLoopStart = at.d;
@@ -223,8 +257,10 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
     }
     int32_t s = at.s;
     float fAcc = at.fAcc;
-    while (s < nWaveSize && d < nChunkEnd) {
-      const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s);
+    const uint8_t *const pSrc = rd.p;
+    const int32_t sReadEnd = rd.sEnd; // at most nWaveSize
+    while (s < sReadEnd && d < nChunkEnd) {
+      const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s - rd.nBase);
       pOut[d] = uint8_t(v);
       pOut[d + 1] = uint8_t(v >> 8);
       d += 2;
@@ -250,59 +286,84 @@ int32_t Resample(const WaveHeader &w, const uint8_t *pSrc, float r, Instrument &
   return at.d;
 }
 
-} // namespace
+// The middle wave of a patch, checked: the one a patch plays.
+struct PatWave {
+  WaveHeader w;
+  size_t nOffset;   // its data in the file
+  float r;          // its rate over its root frequency
+  int32_t nWidth;   // bytes a sample
+  double fOutBytes; // converted bytes the rate ratio gives
+};
 
-int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
-  StartSampleLoad(inst, kTypePat);
+// Walks the headers to the middle wave; false when the patch cannot be used.
+bool FindPatWave(ByteSource &src, PatWave &pw) {
   const size_t nFile = src.Size();
   if (nFile < kPatHeaderBytes)
-    return 0;
+    return false;
   const uint8_t *const pHeader = src.Read(0, kPatHeaderBytes, 0);
   if (pHeader == nullptr)
-    return 0;
+    return false;
   const int32_t nWaves = pHeader[kPatWaveCountOffset];
   if (nWaves == 0)
-    return 0;
+    return false;
 
   // Walk the waveform headers up to the middle waveform; each must lie in the file.
   size_t nOffset = kPatHeaderBytes;
   WaveHeader w{};
   for (int32_t k = 0; k <= nWaves / 2; k++) {
     if (nOffset > nFile || nFile - nOffset < kWaveHeaderBytes)
-      return 0;
+      return false;
     const uint8_t *const pWaveHeader = src.Read(nOffset, kWaveHeaderBytes, 0);
     if (pWaveHeader == nullptr)
-      return 0;
+      return false;
     w = ReadWaveHeader(pWaveHeader);
     if (w.nWaveSize < 0)
-      return 0;
+      return false;
     nOffset += kWaveHeaderBytes;
     if (k < nWaves / 2)
       nOffset += size_t(w.nWaveSize);
   }
   // The chosen wave and its loop points must lie inside the file's data.
   if (nOffset > nFile || size_t(w.nWaveSize) > nFile - nOffset)
-    return 0;
+    return false;
   if (w.nLoopStart < 0 || w.nLoopStart > w.nWaveSize || w.nLoopEnd < 0 || w.nLoopEnd > w.nWaveSize)
-    return 0;
+    return false;
 
   const float fRootHz = float(double(w.nRootFreq) * kRootFreqUnit);
   const float r = float(w.nSampleRate) / fRootHz;
   // A rate or root of 0 (or a ratio that yields more data than a patch can
   // hold) would never finish or never fit.
   if (!std::isfinite(r) || !(r > 0.0f))
-    return 0;
+    return false;
   const int32_t p = (w.nMode & kMode16Bit) ? 2 : 1;
   const double fOutBytes = double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0;
   if (fOutBytes > double(kMaxPatDataBytes) * 1.01)
+    return false;
+  pw = {w, nOffset, r, p, fOutBytes};
+  return true;
+}
+
+} // namespace
+
+size_t PatSampleBytes(ByteSource &src) {
+  PatWave pw;
+  return FindPatWave(src, pw) ? size_t(pw.fOutBytes) : 0;
+}
+
+int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
+  StartSampleLoad(inst, kTypePat);
+  PatWave pw;
+  if (!FindPatWave(src, pw))
     return 0;
+  const WaveHeader &w = pw.w;
+  const int32_t p = pw.nWidth;
+  const float r = pw.r;
+  const size_t nOffset = pw.nOffset;
+  const double fOutBytes = pw.fOutBytes;
 
   // A 16-bit wave of odd size reads one byte past its end, which must read
   // as 0: zeros follow such a wave.
-  const size_t nZeros = p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0;
-  const uint8_t *const pWave = src.Read(nOffset, size_t(w.nWaveSize), nZeros);
-  if (pWave == nullptr)
-    return 0;
+  WaveReader rd{src, nOffset, w.nWaveSize, p, p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0};
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
@@ -312,10 +373,10 @@ int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
   if (!out.Reserve(size_t(fOutBytes) + kEstimateMargin + kBlockSlack, 0))
     return 0;
   const bool bUnsigned = (w.nMode & kModeUnsigned) != 0;
-  const int32_t nSize = p == 2 ? (bUnsigned ? Resample<2, true>(w, pWave, r, inst, out)
-                                            : Resample<2, false>(w, pWave, r, inst, out))
-                               : (bUnsigned ? Resample<1, true>(w, pWave, r, inst, out)
-                                            : Resample<1, false>(w, pWave, r, inst, out));
+  const int32_t nSize = p == 2 ? (bUnsigned ? Resample<2, true>(w, rd, r, inst, out)
+                                            : Resample<2, false>(w, rd, r, inst, out))
+                               : (bUnsigned ? Resample<1, true>(w, rd, r, inst, out)
+                                            : Resample<1, false>(w, rd, r, inst, out));
   if (nSize < 0 || !out.Reserve(size_t(nSize) + kBlockSlack, size_t(nSize)))
     return 0;
   inst.nDataSize = nSize;

@@ -12,6 +12,9 @@ class ByteSource;
 
 // The patch parser on a source that may read only the parts it needs.
 int32_t ParsePatSource(Instrument &inst, ByteSource &src);
+// About the bytes ParsePatSource would convert (the rate ratio's size, read
+// from the headers alone); 0 when the patch cannot be used.
+size_t PatSampleBytes(ByteSource &src);
 
 // Sets nType and frees whatever data block the instrument holds.
 void StartSampleLoad(Instrument &inst, int32_t nType);

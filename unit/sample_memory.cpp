@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -31,6 +32,7 @@ bool SampleGrow(uint8_t *, size_t) {
 void SampleFree(uint8_t *p) {
   ::operator delete[](p, kHeapAlign);
 }
+void SampleExpect(size_t) {}
 int32_t SampleRegions() {
   return 0;
 }
@@ -52,7 +54,9 @@ struct Region {
 };
 
 std::vector<Region> aRegions;
-std::mutex regionLock; // samples load on two threads
+std::mutex regionLock;  // samples load on two threads
+bool bExpected = false; // the coming allocations' size is known:
+size_t nExpected = 0;   // the part of it no region holds yet
 
 size_t RoundUp(size_t n, size_t a) {
   return (n + a - 1) / a * a;
@@ -74,7 +78,14 @@ bool AddRegion(size_t nBytes) {
   if (kHugePage - nLead > 0)
     munmap(pRaw + nLead + nSize, kHugePage - nLead);
   uint8_t *const pBase = pRaw + nLead;
-  madvise(pBase, nSize, MADV_HUGEPAGE); // a hint: without it, small pages
+  // Hints: huge pages for what the expected bytes fill whole, small pages
+  // after (also where the kernel would use huge pages unasked).
+  const size_t nHuge = bExpected ? std::min(nSize, nExpected / kHugePage * kHugePage) : nSize;
+  if (nHuge > 0)
+    madvise(pBase, nHuge, MADV_HUGEPAGE);
+  if (nHuge < nSize)
+    madvise(pBase + nHuge, nSize - nHuge, MADV_NOHUGEPAGE);
+  nExpected -= std::min(nExpected, nSize);
   aRegions.push_back({pBase, nSize, 0, 0, 0});
   return true;
 }
@@ -132,6 +143,12 @@ void SampleFree(uint8_t *p) {
     return;
   munmap(pRegion->pBase, pRegion->nSize);
   aRegions.erase(aRegions.begin() + (pRegion - aRegions.data()));
+}
+
+void SampleExpect(size_t nBytes) {
+  const std::lock_guard<std::mutex> hold(regionLock);
+  bExpected = nBytes > 0;
+  nExpected = nBytes;
 }
 
 int32_t SampleRegions() {

@@ -19,6 +19,11 @@ uint8_t *SampleAlloc(size_t nBytes);
 bool SampleGrow(uint8_t *p, size_t nBytes);
 // Frees a block of SampleAlloc (null is ignored).
 void SampleFree(uint8_t *p);
+// About the bytes the coming allocations take in all (0: not known). Regions
+// made from now on back only whole huge pages of that with huge pages, the
+// rest with small ones: the last, partly filled stretch of a sound set then
+// does not cost a whole 2 MiB page.
+void SampleExpect(size_t nBytes);
 // Regions held, for tests.
 int32_t SampleRegions();
 

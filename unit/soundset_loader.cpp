@@ -16,6 +16,7 @@
 #include "unit/byte_source.h"
 #include "unit/loading_list.h"
 #include "unit/sample_loaders.h"
+#include "unit/sample_memory.h"
 #include "unit/soundset.h"
 #include "unit/unit_state.h"
 
@@ -124,20 +125,49 @@ bool HasExtension(const char *pszPath, size_t nLen, const char *pszExt) {
   return true;
 }
 
+// The sample format instrument i's path names by its extension (kType*),
+// 0 for none (or a path that did not fit).
+int32_t PathType(const Instrument &inst) {
+  const size_t nLen = std::strlen(inst.szPath);
+  if (inst.bPathCut)
+    return 0;
+  if (HasExtension(inst.szPath, nLen, "epc"))
+    return kTypeEpc;
+  if (HasExtension(inst.szPath, nLen, "fpv"))
+    return kTypeFpv;
+  if (HasExtension(inst.szPath, nLen, "pat"))
+    return kTypePat;
+  return 0;
+}
+
 // Loads instrument i's sample by its path's extension; 1 when loaded.
 int32_t LoadInstrumentSample(int32_t i) {
-  Instrument &inst = aInstrument[i];
-  const size_t nLen = std::strlen(inst.szPath);
-  if (!inst.bPathCut) {
-    if (HasExtension(inst.szPath, nLen, "epc"))
-      return LoadEpcSample(i);
-    if (HasExtension(inst.szPath, nLen, "fpv"))
-      return LoadFpvSample(i);
-    if (HasExtension(inst.szPath, nLen, "pat"))
-      return LoadPatSample(i);
+  switch (PathType(aInstrument[i])) {
+  case kTypeEpc:
+    return LoadEpcSample(i);
+  case kTypeFpv:
+    return LoadFpvSample(i);
+  case kTypePat:
+    return LoadPatSample(i);
+  default:
+    DropSampleData(aInstrument[i]);
+    return 0;
   }
-  DropSampleData(inst);
-  return 0;
+}
+
+// About the bytes the samples of the listed instruments take, from the
+// files' sizes and the patches' headers: a pass of a few reads per file.
+size_t ExpectedSampleBytes(const int32_t *anInst, int32_t n) {
+  size_t nTotal = 0;
+  for (int32_t k = 0; k < n; k++) {
+    const Instrument &inst = aInstrument[anInst[k]];
+    const int32_t nType = PathType(inst);
+    FileSource file;
+    if (nType == 0 || !file.Open(inst.szPath))
+      continue;
+    nTotal += nType == kTypePat ? PatSampleBytes(file) : file.Size();
+  }
+  return nTotal;
 }
 
 } // namespace
@@ -168,6 +198,7 @@ int32_t LoadAllSamples() {
   for (int32_t i = 0; i < kInstruments; i++)
     if (aInstrument[i].szPath[0] != '\0')
       anWith[n++] = i;
+  SampleExpect(ExpectedSampleBytes(anWith, n));
   // Samples are independent: a second thread loads them too, taking the next
   // from a shared counter. Outcomes are reported in order, on this thread,
   // as soon as every earlier one is known. -1: not yet known.
@@ -214,6 +245,7 @@ int32_t LoadAllSamples() {
   if (helper.joinable())
     helper.join();
   ReportKnown();
+  SampleExpect(0);
   list.End(nFailed != 0 ? 1 : 0);
   return nFailed;
 }

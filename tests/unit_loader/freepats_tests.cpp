@@ -16,6 +16,8 @@
 #include "loader_fixture.h"
 #include "pat_reference.h"
 #include "support/sample_writers.h"
+#include "unit/byte_source.h"
+#include "unit/sample_loaders.h"
 #include "unit/soundset.h"
 
 using namespace vokra;
@@ -127,6 +129,9 @@ TEST_F(FreepatsTest, EveryPatchLoadsWithItsOwnRatio) {
       EXPECT_NEAR(inst.nEnd / 2, e.fLoopEndOut, 1.0);
     ASSERT_EQ(LockInstrument(int32_t(i)), 1);
     EXPECT_EQ(int16_t(uint16_t(inst.pData[0] | inst.pData[1] << 8)), e.nFirstSample);
+    // The size the loader expects from the headers alone.
+    MemorySource src(bytes.data(), bytes.size());
+    EXPECT_NEAR(double(PatSampleBytes(src)), double(inst.nDataSize), 4.0);
     // And exactly what the plain loop makes.
     testsupport::PatReference ref;
     ASSERT_TRUE(testsupport::ConvertPatReference(bytes.data(), bytes.size(), ref));

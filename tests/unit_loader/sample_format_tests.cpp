@@ -275,10 +275,12 @@ TEST_F(SampleFormatTest, PatchConversionMatchesThePlainLoop) {
   Instrument &inst = Fresh();
   for (int32_t nCase = 0; nCase < 640; nCase++) {
     // The last few: a handful of source samples, each held for thousands
-    // of outputs, over several of the loader's chunks.
+    // of outputs, over several of the loader's chunks. Before them, waves
+    // the loader reads in several stretches, loop points at their seams.
     const bool bSlow = nCase >= 600;
+    const bool bLong = nCase >= 570 && !bSlow;
     testsupport::PatWave w;
-    w.data.resize(bSlow ? Uniform(1, 8) : Uniform(1, 3000));
+    w.data.resize(bSlow ? Uniform(1, 8) : bLong ? Uniform(65530, 200000) : Uniform(1, 3000));
     for (uint8_t &b : w.data)
       b = uint8_t(Uniform(0, 255));
     const uint32_t nSize = uint32_t(w.data.size());
@@ -294,6 +296,8 @@ TEST_F(SampleFormatTest, PatchConversionMatchesThePlainLoop) {
     };
     w.nLoopStart = LoopPoint();
     w.nLoopEnd = Uniform(0, 3) == 0 ? w.nLoopStart : LoopPoint();
+    if (bLong && nCase % 2 == 0) // next to the first seam, 64 KiB in
+      w.nLoopStart = Uniform(65534, 65538);
     w.nMode = uint8_t(Uniform(0, 7));
     w.nSampleRate = uint16_t(Uniform(4000, 48000));
     if (bSlow)

@@ -126,8 +126,8 @@ struct WaveReader {
   int32_t nWidth;             // bytes a source sample read takes
   int32_t nZeros;             // zero bytes read behind the wave's end
   const uint8_t *p = nullptr; // wave bytes from nBase on
-  int32_t nBase = 0;
-  int32_t sEnd = 0; // reads at offsets below this lie in p
+  int32_t nBase = 0;          // the wave offset p starts at
+  int32_t sEnd = 0;           // reads at offsets below this lie in p
 
   static constexpr int32_t kStretch = 64 << 10;
 
@@ -357,22 +357,19 @@ int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
     return 0;
   const WaveHeader &w = pw.w;
   const int32_t p = pw.nWidth;
-  const float r = pw.r;
-  const size_t nOffset = pw.nOffset;
-  const double fOutBytes = pw.fOutBytes;
-
   // A 16-bit wave of odd size reads one byte past its end, which must read
   // as 0: zeros follow such a wave.
-  WaveReader rd{src, nOffset, w.nWaveSize, p, p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0};
+  WaveReader rd{src, pw.nOffset, w.nWaveSize, p, p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0};
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
   // The size the rate ratio gives, a little more for its rounding, and the
   // slack: the buffer becomes the instrument's block, mostly without a move.
   ByteBuffer out;
-  if (!out.Reserve(size_t(fOutBytes) + kEstimateMargin + kBlockSlack, 0))
+  if (!out.Reserve(size_t(pw.fOutBytes) + kEstimateMargin + kBlockSlack, 0))
     return 0;
   const bool bUnsigned = (w.nMode & kModeUnsigned) != 0;
+  const float r = pw.r;
   const int32_t nSize = p == 2 ? (bUnsigned ? Resample<2, true>(w, rd, r, inst, out)
                                             : Resample<2, false>(w, rd, r, inst, out))
                                : (bUnsigned ? Resample<1, true>(w, rd, r, inst, out)

@@ -354,27 +354,26 @@ inline int32_t Quads(int32_t n) {
   return (n + 3) & ~3;
 }
 
+// A row's first n values, in whole stores of the mix's width.
+inline void ClearRow(int32_t *p, int32_t n) {
+#if defined(TORQA_WIDE_MIX)
+  if (bWideMix) {
+    ZeroWide(p, (n + 7) & ~7);
+    return;
+  }
+#endif
+  ZeroAcc(p, Quads(n));
+}
+
 void ClearRows(uint32_t nMask, int32_t n) {
   for (uint32_t nBits = nMask; nBits != 0; nBits &= nBits - 1) {
     const int32_t ch = std::countr_zero(nBits);
-#if defined(TORQA_WIDE_MIX)
-    if (bWideMix) {
-      ZeroWide(Row(kAccLeft + ch), (n + 7) & ~7);
-      ZeroWide(Row(kAccRight + ch), (n + 7) & ~7);
-      Row(kAccVoices + ch)[n - 1] = 0;
-      continue;
-    }
-#endif
-    ZeroAcc(Row(kAccLeft + ch), Quads(n));
-    ZeroAcc(Row(kAccRight + ch), Quads(n));
+    ClearRow(Row(kAccLeft + ch), n);
+    ClearRow(Row(kAccRight + ch), n);
     Row(kAccVoices + ch)[n - 1] = 0; // the block form's only count
   }
 }
 
-// The channel loop of the sample path, turned around: channel by channel
-// over the frames of a run. Wrapping sums do not depend on their order, so
-// every frame gets the sample path's mix and sends. Peaks, when asked for,
-// are raised as in playback (1/1024 units).
 // The channel loop of the sample path, turned around: channel by channel
 // over the frames of a run. Wrapping sums do not depend on their order, so
 // every frame gets the sample path's mix and sends. Peaks, when asked for,

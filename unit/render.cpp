@@ -613,6 +613,17 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   }
 #endif
 
+  // The window passes into the sums the processor has.
+  template <int32_t kSpan>
+  int32_t RunWindows(const Unaligned16 *pSource, uint32_t nPhase, int32_t *pnSum,
+                     int32_t nCount) const {
+#if defined(VOKRA_WIDE_SUMS)
+    if (bWideSums)
+      return RunBelowWide<kSpan>(pSource, nPhase, pnSum, nCount);
+#endif
+    return RunBelow<kSpan>(pSource, nPhase, pnSum, nCount);
+  }
+
   // The loop above eight samples at a time (then four), for reads inside the
   // data and factors that keep every product within 32 bits: the products and
   // the sums in vectors; the reads in one load at the source's own rate, from
@@ -648,21 +659,11 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
         AddEight(pnSum + i, _mm_loadu_si128(reinterpret_cast<const __m128i *>(pSource + i)), k);
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else if (nStep < kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver) {
-#if defined(VOKRA_WIDE_SUMS)
-      i = bWideSums ? RunBelowWide<1>(pSource, nPhase, pnSum, nCount)
-                    : RunBelow<1>(pSource, nPhase, pnSum, nCount);
-#else
-      i = RunBelow<1>(pSource, nPhase, pnSum, nCount);
-#endif
+      i = RunWindows<1>(pSource, nPhase, pnSum, nCount);
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else if (nStep < 2 * kStepUnit && bShuffleReads && nEnd <= nLimit - kWindowOver2) {
       // Up to an octave above the root: sixteen samples a window.
-#if defined(VOKRA_WIDE_SUMS)
-      i = bWideSums ? RunBelowWide<2>(pSource, nPhase, pnSum, nCount)
-                    : RunBelow<2>(pSource, nPhase, pnSum, nCount);
-#else
-      i = RunBelow<2>(pSource, nPhase, pnSum, nCount);
-#endif
+      i = RunWindows<2>(pSource, nPhase, pnSum, nCount);
       nAcc += static_cast<uint64_t>(i) * nAccStep;
     } else {
       for (; i + 8 <= nCount; i += 8) {

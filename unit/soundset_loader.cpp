@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <barrier>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -155,19 +156,15 @@ int32_t LoadInstrumentSample(int32_t i) {
   }
 }
 
-// About the bytes the samples of the listed instruments take, from the
-// files' sizes and the patches' headers: a pass of a few reads per file.
-size_t ExpectedSampleBytes(const int32_t *anInst, int32_t n) {
-  size_t nTotal = 0;
-  for (int32_t k = 0; k < n; k++) {
-    const Instrument &inst = aInstrument[anInst[k]];
-    const int32_t nType = PathType(inst);
-    FileSource file;
-    if (nType == 0 || !file.Open(inst.szPath))
-      continue;
-    nTotal += nType == kTypePat ? PatSampleBytes(file) : file.Size();
-  }
-  return nTotal;
+// About the bytes instrument i's sample takes, from the file's size or the
+// patch's headers: a few small reads.
+size_t ExpectedSampleBytes(int32_t i) {
+  const Instrument &inst = aInstrument[i];
+  const int32_t nType = PathType(inst);
+  FileSource file;
+  if (nType == 0 || !file.Open(inst.szPath))
+    return 0;
+  return nType == kTypePat ? PatSampleBytes(file) : file.Size();
 }
 
 } // namespace
@@ -198,14 +195,23 @@ int32_t LoadAllSamples() {
   for (int32_t i = 0; i < kInstruments; i++)
     if (aInstrument[i].szPath[0] != '\0')
       anWith[n++] = i;
-  SampleExpect(ExpectedSampleBytes(anWith, n));
-  // Samples are independent: a second thread loads them too, taking the next
-  // from a shared counter. Outcomes are reported in order, on this thread,
-  // as soon as every earlier one is known. -1: not yet known.
+  // Samples are independent: a second thread loads them too. Each pass
+  // shares the list through a counter: first the bytes the samples will
+  // take, which sample memory is told before the first block, then the
+  // samples. Outcomes are reported in order, on this thread, as soon as
+  // every earlier one is known. -1: not yet known.
+  std::atomic<int32_t> nNextSize{0};
+  std::atomic<size_t> nExpected{0};
   std::atomic<int32_t> nNext{0};
   std::atomic<int8_t> anOutcome[kInstruments];
   for (int32_t k = 0; k < n; k++)
     anOutcome[k].store(-1, std::memory_order_relaxed);
+  std::barrier sized(2, [&]() noexcept { SampleExpect(nExpected.load()); });
+  const auto SizeAll = [&] {
+    for (int32_t k; (k = nNextSize.fetch_add(1, std::memory_order_relaxed)) < n;)
+      nExpected.fetch_add(ExpectedSampleBytes(anWith[k]), std::memory_order_relaxed);
+    sized.arrive_and_wait();
+  };
   const auto LoadNext = [&]() {
     const int32_t k = nNext.fetch_add(1, std::memory_order_relaxed);
     if (k >= n)
@@ -217,13 +223,17 @@ int32_t LoadAllSamples() {
   if (n > 1 && std::thread::hardware_concurrency() > 1) {
     try {
       helper = std::thread([&] {
+        SizeAll();
         while (LoadNext()) {
         }
       });
     } catch (const std::system_error &) {
-      // No second thread: this one loads them all.
+      // No second thread: this one does it all.
     }
   }
+  if (!helper.joinable())
+    sized.arrive_and_drop(); // the second thread's part of the wait
+  SizeAll();
   int32_t nReported = 0;
   int32_t nFailed = 0;
   const auto ReportKnown = [&] {

@@ -258,9 +258,10 @@ int32_t Resample(const WaveHeader &w, WaveReader &rd, float r, Instrument &inst,
     int32_t s = at.s;
     float fAcc = at.fAcc;
     const uint8_t *const pSrc = rd.p;
+    const int32_t nBase = rd.nBase;
     const int32_t sReadEnd = rd.sEnd; // at most nWaveSize
     while (s < sReadEnd && d < nChunkEnd) {
-      const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s - rd.nBase);
+      const uint32_t v = SourceSample<kWidth, kUnsigned>(pSrc, s - nBase);
       pOut[d] = uint8_t(v);
       pOut[d + 1] = uint8_t(v >> 8);
       d += 2;

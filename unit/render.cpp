@@ -11,6 +11,7 @@
 #include <immintrin.h> // the AVX2 loops (VOKRA_WIDE_SUMS)
 #endif
 
+#include "common/audio_math.h"
 #include "unit/channels.h"
 #include "unit/soundset.h"
 #include "unit/unit_state.h"
@@ -46,10 +47,6 @@ constexpr int32_t kPrefetchAhead = 256;      // bytes: 128 source samples ahead
 constexpr int32_t kPrefetchSpan = 1024;      // bytes of a voice's next block asked for at most
 constexpr int32_t kCacheLine = 64;           // bytes
 constexpr int64_t kVoiceScale = 8128;        // Make: instrument gain 64 x final gain 127
-
-int32_t Wrap32(int64_t n) {
-  return static_cast<int32_t>(static_cast<uint32_t>(n));
-}
 
 // The signed 16-bit little-endian sample at byte offset nOffset; 0 outside
 // the block (0 .. nLimit), so no position can read outside the data.

@@ -2,6 +2,7 @@
 // initialisation, rate and the per-sample mixing step Make.
 #include <cstring>
 
+#include "common/audio_math.h"
 #include "common/unit_interface.h"
 #include "unit/channels.h"
 #include "unit/soundset.h"
@@ -17,10 +18,6 @@ constexpr int32_t kUnitType = 0x20000;
 constexpr int32_t kUnitVersion = 111;
 constexpr int32_t kDefaultRate = 44100;
 constexpr int32_t kLfoRateDivisor = 2560; // vibrato phase steps every nRate / 2560 + 1 samples
-
-int32_t Wrap32(int64_t n) {
-  return static_cast<int32_t>(static_cast<uint32_t>(n));
-}
 
 } // namespace
 

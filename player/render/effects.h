@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "player/render/audio_math.h"
+#include "common/audio_math.h"
 
 // 3D engine (per-channel lines and taps live in ChannelState).
 extern int32_t n3DSpan;      // depth in samples, from n3DLength and nPCMRate

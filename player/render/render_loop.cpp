@@ -10,7 +10,7 @@
 #endif
 
 #include "common/unit_interface.h"
-#include "player/render/audio_math.h"
+#include "common/audio_math.h"
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 #include "player/render/render_loop.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "player/render/audio_math.h"
+#include "common/audio_math.h"
 #include "player/render/effects.h"
 #include "player/render/engine_state.h"
 

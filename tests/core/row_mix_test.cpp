@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/unit_interface.h"
-#include "player/render/audio_math.h"
+#include "common/audio_math.h"
 #include "player/render/row_mix.h"
 
 #if defined(__SSE2__)

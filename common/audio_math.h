@@ -1,5 +1,6 @@
-// Signed 32-bit audio arithmetic without undefined behaviour: sums wrap as
-// two's complement, products are formed in 64 bits and divided there.
+// Signed 32-bit audio arithmetic without undefined behaviour, shared by the
+// player and the unit: sums wrap as two's complement, products are formed in
+// 64 bits and divided there.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,11 @@
 // Window handles cross the interface opaquely; a headless host passes null.
 typedef void *UnitWindow;
 
+// Bytes kept for a file or directory path, NUL included: Linux's PATH_MAX. The
+// player's plug-in directory and slot paths and the unit's directory share it,
+// so a directory one side accepts the other can hold; longer paths are refused.
+constexpr int32_t kPathBytes = 4096;
+
 // EventMessage: bytes 0-1 length n (little-endian), byte 2 status, then data.
 // Channel messages: n counts status + data (2 or 3). System exclusive: n counts
 // the bytes after 0xF0; byte 2 is 0xF0, the n bytes follow, then one 0x00.

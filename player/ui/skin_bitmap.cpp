@@ -12,7 +12,8 @@ namespace {
 
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
-constexpr int64_t kMaxPixels = int64_t{1} << 24; // larger pictures are refused, not allocated
+constexpr int64_t kMaxPixels = int64_t{1} << 24;   // larger pictures are refused, not allocated
+constexpr size_t kMaxFileBytes = size_t{80} << 20; // enough for kMaxPixels at 32 bits
 
 // Compression codes of the information header.
 constexpr uint32_t kBiRgb = 0;
@@ -196,7 +197,8 @@ int32_t LoadSkinBitmap(const char *szPath, PanelImage &img, int32_t bReadColours
     return 0;
   }
   uint8_t abChunk[65536];
-  for (size_t n; (n = std::fread(abChunk, 1, sizeof abChunk, pFile)) > 0;)
+  for (size_t n;
+       aBytes.size() < kMaxFileBytes && (n = std::fread(abChunk, 1, sizeof abChunk, pFile)) > 0;)
     aBytes.insert(aBytes.end(), abChunk, abChunk + n);
   std::fclose(pFile);
 

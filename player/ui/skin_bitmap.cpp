@@ -12,8 +12,8 @@ namespace {
 
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
-constexpr int64_t kMaxPixels = int64_t{1} << 24;   // larger pictures are refused, not allocated
-constexpr size_t kMaxFileBytes = size_t{80} << 20; // enough for kMaxPixels at 32 bits
+constexpr int64_t kMaxPixels = int64_t{1} << 22;   // larger pictures are refused, not allocated
+constexpr size_t kMaxFileBytes = size_t{20} << 20; // enough for kMaxPixels at 32 bits
 
 // Compression codes of the information header.
 constexpr uint32_t kBiRgb = 0;

@@ -570,11 +570,11 @@ Canvas MakeType2(Font &big, Font &small) { // 600 x 63 strip for the screen slid
       c.Set(x, y, 0x0B1D10);
   for (int x = 0; x < 600; ++x) {
     const double v = 8 * std::sin(x * 0.07) * std::sin(x * 0.011);
-    c.Set(x, static_cast<int>(52 + v), kLcdDim);
+    c.Set(x, static_cast<int>(58 + v / 2), kLcdDim);
   }
   Text(c, big, 150, 38, "TORQA", kLcdOn);
   Text(c, small, 300, 36, "MIDI PLAYER", kLcdOn);
-  Text(c, small, 300, 52, "ミディ プレーヤー", kLcdDim);
+  Text(c, small, 300, 51, "ミディ プレーヤー", kLcdDim);
   return c;
 }
 

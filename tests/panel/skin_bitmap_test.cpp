@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "player/ui/panel_bitmaps.h"
 #include "player/ui/panel_state.h"
 #include "player/ui/skin_bitmap.h"
 
@@ -188,6 +190,44 @@ TEST_F(SkinFile, HeadersThatReadButDoNotDecodeLeaveTheElementBlank) {
   EXPECT_EQ(LoadSkinBitmap(sPath.c_str(), img, 0), 1);
   EXPECT_EQ(img.nWidth, 0);
   EXPECT_TRUE(img.aPixel.empty());
+}
+
+} // namespace
+
+namespace {
+
+class SkinDirectory : public ::testing::Test {
+protected:
+  std::string sDir = ::testing::TempDir() + "skin_dir_test";
+  void SetUp() override {
+    std::filesystem::create_directories(sDir);
+    ResetPanelState();
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(sDir);
+    LoadPanelBitmaps("/nonexistent-skin-dir");
+  }
+  void Put(const char *szName, const Bytes &b) {
+    std::ofstream(sDir + "/" + szName, std::ios::binary)
+        .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
+  }
+};
+
+TEST_F(SkinDirectory, OnlyTheDigitsFromADirectoryHoldingOnly7Seg) {
+  Put("7Seg.bmp", ReadBytes(DataPath("bits24.bmp")));
+  ASSERT_EQ(LoadPanelBitmaps(sDir.c_str()), 1);
+  EXPECT_EQ(aPanelBitmap[kBmpDigits].aPixel, ReadPpm("ref20.ppm").aPixel);
+  EXPECT_EQ(aPanelBitmap[kBmpLed].nWidth, 8); // built-in
+  EXPECT_EQ(aPanelBitmap[kBmpHelp].nHeight, 334);
+}
+
+TEST_F(SkinDirectory, A400RowHelpSkinSetsTheHelpHeight) {
+  Bytes b = PanelSkin(400); // any 400-row picture serves
+  Put("Help.bmp", b);
+  LoadPanelBitmaps(sDir.c_str());
+  EXPECT_EQ(nHelpHeight, 400);
+  EXPECT_EQ(imgHelp.nWidth, 144); // a narrower skin is widened with black
+  EXPECT_EQ(imgHelp.At(143, 0), 0u);
 }
 
 } // namespace

@@ -122,12 +122,8 @@ const PanelScene *FindPanelScene(const char *szName) {
 }
 
 const PanelImage &RenderPanelScene(const PanelScene &scene) {
-  static int32_t bLoaded = 0;
   ResetPanelState();
-  if (!bLoaded) {
-    LoadPanelBitmaps("/nonexistent-skin-dir"); // the built-in images
-    bLoaded = 1;
-  }
+  LoadPanelBitmaps("/nonexistent-skin-dir"); // the built-in images
   nHelpHeight = imgHelp.nHeight;
   bPlaying = 0;
   bMonoMix = 0;

@@ -21,7 +21,7 @@ extern const int32_t nPanelSceneCount;
 
 // The scene named szName, or null.
 const PanelScene *FindPanelScene(const char *szName);
-// Loads the built-in images (once), resets the state, applies the scene and
+// Loads the built-in images, resets the state, applies the scene and
 // paints the panel; returns the window's pixels.
 const PanelImage &RenderPanelScene(const PanelScene &scene);
 // FNV-1a over the size and pixels.

@@ -165,6 +165,11 @@ void UpdatePanel() {
   CopyCell(imgWindow, kScreenX, kScreenY, imgScreen, 0, 0, kScreenWidth, kScreenHeight);
 }
 
+void DrawSlideFrame(int32_t nFrame) {
+  CopyCell(imgWindow, kScreenX, kScreenY, aPanelBitmap[kBmpType2], 10 * nFrame, 0, kScreenWidth,
+           kScreenHeight);
+}
+
 void ResetDisplayState() {
   int32_t *pSummary = CurMeterFrame.anSummary;
   pSummary[kMeterOutPeakL] = pSummary[kMeterOutPeakR] = 0;

@@ -21,6 +21,10 @@ void PaintPanel();
 // meters, play lamp, digits (setting nStartMeasure to the measure shown less
 // one), channel lamps, mono-mix emblem, help image, drag read-out, screen.
 void UpdatePanel();
+// The screen slide: frame n (0..kSlideFrames - 1) shows Type2 from x = 10 n
+// in the screen's place; the window shows each for 30 ms.
+constexpr int32_t kSlideFrames = 46;
+void DrawSlideFrame(int32_t nFrame);
 // Clears the shown values: output peaks, warnings, load, beat and tick, the
 // queued frames' channel peaks; the measure shows nStartMeasure + 1.
 void ResetDisplayState();

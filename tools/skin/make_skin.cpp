@@ -596,7 +596,7 @@ struct HelpLine {
 Canvas MakeHelp(Font &font, Font &bold) {
   static const HelpLine kLines[] = {
       {-2, "上の列のボタン"},
-      {kSize, "窓の大きさを切替"},
+      {kSize, "大きさ切替 (右クリック)"},
       {kStop, "停止"},
       {kPlay, "演奏 (Space)"},
       {kExit, "終了 (Ctrl+Q)"},
@@ -621,7 +621,7 @@ Canvas MakeHelp(Font &font, Font &bold) {
       {-2, "ランプとメーター"},
       {-1, "上のランプ: 押すとミュート"},
       {-1, "CLIP 音割れ  OVER 処理落ち"},
-      {-1, "右クリック: 大きさ切替"},
+      {-1, "メーター: L 負荷 O 出力 1-16"},
       {-2, "ヘルプ中"},
       {-1, "↑↓ スクロール ←→ 濃さ"},
       {-1, "Esc か右クリックで戻る"},
@@ -646,6 +646,8 @@ Canvas MakeHelp(Font &font, Font &bold) {
         c.Paste(g, x, y);
         x += 16;
       }
+      if (x + TextWidth(font, line.szText) > c.w)
+        std::fprintf(stderr, "make_skin: help line too wide: %s\n", line.szText);
       Text(c, font, x, y + 9, line.szText, kLcdOn);
     }
     y += kLineHeight;

@@ -118,6 +118,18 @@ TEST(PanelEmblem, WhilePlayingTheFadeRestartsEvery36Redraws) {
   EXPECT_EQ(nEmblemFade, 70);
 }
 
+TEST(PanelGraph, NewestValueIsTheLevelSumOverSixOrWithTheSourceColourTheLoadOverEight) {
+  RenderPanelScene(*FindPanelScene("stopped"));
+  CurMeterFrame.anSummary[kMeterLevelSum] = 61;
+  CurMeterFrame.anSummary[kMeterLoadPercent] = 17;
+  UpdatePanel();
+  EXPECT_EQ(anHistory[63], 10);
+  crGraphSource = 0x000001;
+  UpdatePanel();
+  EXPECT_EQ(anHistory[63], 2);
+  EXPECT_EQ(anHistory[62], 10);
+}
+
 // Records the text the panel asks for.
 class TextTwin : public PanelText {
 public:

@@ -26,7 +26,7 @@ constexpr uint32_t kWindowBackground = PanelRgb(100, 100, 100); // the window cl
 constexpr int32_t kScreenX = 46;
 constexpr int32_t kScreenY = 10;
 constexpr int32_t kMeterLevels = 32;         // LVM cells 0..32
-constexpr double kMeterScale = 7.3082203582; // 32 cells over log10 of the largest peak
+constexpr double kMeterScale = 7.3082203582; // cells per decade: cell 32 from a peak of 23900
 constexpr int32_t kDigitWidth = 6;
 constexpr int32_t kDigitHeight = 9;
 

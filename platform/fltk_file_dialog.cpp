@@ -1,5 +1,6 @@
 #include "platform/fltk_file_dialog.h"
 
+#include <FL/Fl.H>
 #include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 #include <sys/stat.h>
@@ -47,7 +48,22 @@ static bool FolderExists(const std::string &sPath) {
   return stat(sDir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// FLTK's own chooser, not GTK's: GTK runs its own loop while it is open,
+// where FLTK's waits keep dispatching the loop's messages, so a song goes on
+// playing while the user browses.
+class NoGtkChooser {
+public:
+  NoGtkChooser() : bUsedGtk(Fl::option(Fl::OPTION_FNFC_USES_GTK)) {
+    Fl::option(Fl::OPTION_FNFC_USES_GTK, false);
+  }
+  ~NoGtkChooser() { Fl::option(Fl::OPTION_FNFC_USES_GTK, bUsedGtk); }
+
+private:
+  bool bUsedGtk;
+};
+
 int32_t FltkFileDialog::Choose(void *, const FileDialogRequest &req, std::string &sPath) {
+  NoGtkChooser noGtk;
   std::string sFilter = FltkFilterText(req);
   std::string sPreset;
   // A name the request refuses opens the chooser again on that name.

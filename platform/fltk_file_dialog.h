@@ -1,5 +1,4 @@
-// File choosers through Fl_Native_File_Chooser (GTK's where it loads,
-// FLTK's own otherwise).
+// File choosers through Fl_Native_File_Chooser, in FLTK's own form.
 #pragma once
 
 #include "platform/file_dialog.h"

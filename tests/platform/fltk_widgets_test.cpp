@@ -1,6 +1,8 @@
 // The dialogs on a display: the message box is a modal window titled with
 // its caption; the popup menu answers the chosen item's id and skips greyed
-// items.
+// items; the file dialog lets the loop's messages through while it is open.
+#include "platform/fltk_event_loop.h"
+#include "platform/fltk_file_dialog.h"
 #include "platform/fltk_message_box.h"
 #include "platform/fltk_popup_menu.h"
 
@@ -55,6 +57,31 @@ TEST(FltkPopupMenu, AnswersTheChosenIdAndSkipsGreyedItems) {
   Fl::add_timeout(0.2, [](void *) { PressKey(FL_Escape); });
   EXPECT_EQ(menu.Track(&owner, 20, 20), 0);
   owner.hide();
+}
+
+// A song goes on playing while the user looks for the next one: the open
+// dialog's wait dispatches the output's messages.
+TEST(FltkFileDialog, LetsTheLoopsMessagesThroughWhileOpen) {
+  FltkEventLoop loop;
+  EventLoop *pPreviousLoop = SetEventLoop(&loop);
+  static int32_t nSeen;
+  nSeen = 0;
+  PfnMessageHandler pfnPrevious = SetMessageHandler([](uint32_t, uintptr_t, intptr_t) -> int32_t {
+    nSeen++;
+    return 0;
+  });
+  Fl_Window owner(40, 30);
+  owner.end();
+  owner.show();
+  Fl::add_timeout(0.3, [](void *) { PostLoopMessage(kWmUser, 0, 0); });
+  Fl::add_timeout(0.8, [](void *) { PressKey(FL_Escape); });
+  FltkFileDialog dialog;
+  std::string sPath;
+  EXPECT_EQ(dialog.Choose(&owner, kOpenMidiRequest, sPath), 0);
+  EXPECT_EQ(nSeen, 1);
+  owner.hide();
+  SetMessageHandler(pfnPrevious);
+  SetEventLoop(pPreviousLoop);
 }
 
 } // namespace

@@ -77,8 +77,8 @@ TEST(SongLength, EqualsTheWalkOnRandomTempoMaps) {
   int nLoaded = 0;
   for (int nCase = 0; nCase < 300; ++nCase) {
     // Divisions up to 0x7FFF at 5200 Hz give ticks far shorter than a sample.
-    const uint32_t nDivision = rng() % 4 == 0 ? 0x7FFF : 1 + rng() % 960;
-    smfw::File file(1, rng() % 20 == 0 ? 0 : nDivision);
+    const uint32_t nTicksPerQuarter = rng() % 4 == 0 ? 0x7FFF : 1 + rng() % 960;
+    smfw::File file(1, rng() % 20 == 0 ? 0 : nTicksPerQuarter);
     for (int nTrack = 1 + static_cast<int>(rng() % 3); nTrack > 0; --nTrack) {
       smfw::Track &t = file.AddTrack();
       for (int nEvent = static_cast<int>(rng() % 6); nEvent > 0; --nEvent) {

@@ -131,7 +131,8 @@ TEST_F(RegistryFile, EveryValueTypeRoundTripsExactly) {
             1);
   EXPECT_EQ(RegSetValue(pKey, "EmptySz", kRegSz, nullptr, 0), 1);
   EXPECT_EQ(RegSetValue(pKey, "EmptyBin", kRegBinary, nullptr, 0), 1);
-  EXPECT_EQ(RegSetValue(pKey, "SzWithNul", kRegSz, (const uint8_t *)"ab\0", 3), 1);
+  EXPECT_EQ(RegSetValue(pKey, "SzWithNul", kRegSz, reinterpret_cast<const uint8_t *>("ab\0"), 3),
+            1);
   EXPECT_EQ(RegSetValue(pKey, "ShortDword", kRegDword, dword.data(), 2), 1);
   EXPECT_EQ(RegSetValue(pKey, "Multi", 7, multiSz.data(), 5), 1);
   EXPECT_EQ(RegCloseKey(pKey), 1);
@@ -211,7 +212,7 @@ TEST_F(RegistryFile, QueryReportsSizeAndRefusesSmallBuffers) {
   EXPECT_EQ(buf[5], 9);
   EXPECT_EQ(RegQueryValue(pKey, "missing", &nType, buf, &nSize), 0);
   // A handle sees its own writes before they reach the file.
-  EXPECT_EQ(RegSetValue(pKey, "new", kRegSz, (const uint8_t *)"x", 1), 1);
+  EXPECT_EQ(RegSetValue(pKey, "new", kRegSz, reinterpret_cast<const uint8_t *>("x"), 1), 1);
   nSize = 8;
   EXPECT_EQ(RegQueryValue(pKey, "new", &nType, buf, &nSize), 1);
   EXPECT_EQ(ReadFile(file).find("\"new\""), std::string::npos);

@@ -219,8 +219,8 @@ TEST_F(RecorderTest, WholeSongWithItsTailAt48000) {
   ExpectValidWav(Path("song.wav"), 48000);
   // The song, then 16 silent blocks counted from the one in which it ends (the
   // tone stops with its note, before the end).
-  const int64_t nSongBytes = 4 * 48000 * 4;
-  EXPECT_EQ(r.nDataBytes, (nSongBytes + 8191) / 8192 * 8192 + 15 * 8192);
+  const int64_t nSongDataBytes = 4 * 48000 * 4;
+  EXPECT_EQ(r.nDataBytes, (nSongDataBytes + 8191) / 8192 * 8192 + 15 * 8192);
   ASSERT_EQ(never.aSeen.size(), static_cast<size_t>(r.nDataBytes / 8192));
   EXPECT_EQ(never.aSeen[0].nBytes, 8192);
   EXPECT_EQ(never.aSeen[0].nMeasure, 1);

@@ -1,11 +1,14 @@
 // The registry file is shared by every process of the user: each open reads it
 // afresh, each write merges into what is there at that moment under a lock and
 // replaces it by rename, so neither a crash nor a second process loses keys.
+// A file the user has made read-only is left as it is, and a damaged one is
+// kept under a backup name no later reset reuses.
 #include "platform/registry.h"
 
 #include "platform/registry_text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,6 +22,7 @@
 
 static const char kHive[] = "HKEY_LOCAL_MACHINE\\";
 static const size_t kMaxFileBytes = 16u << 20; // larger files are not a registry we wrote
+static const int kMaxBackups = 1000;           // .bak, .bak.1 ... .bak.999
 
 struct RegKey {
   std::string sPath; // full path with the hive
@@ -58,7 +62,8 @@ static std::string RegistryFilePath() {
 
 static void ReadRegistryFile(const std::string &sFile, LoadedFile &out) {
   out = LoadedFile();
-  int fd = open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO in the file's place must not block the open; it is not a registry.
+  int fd = open(sFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     out.state = errno == ENOENT ? FileState::Missing : FileState::Bad;
     return;
@@ -141,15 +146,52 @@ static bool WriteTemp(const std::string &sFile, const char *pData, size_t nSize,
   return true;
 }
 
-// Writes bytes to sFile through a temporary file and a rename.
-static bool ReplaceFile(const std::string &sFile, const char *pData, size_t nSize, mode_t mode) {
-  std::string sTemp;
-  if (!WriteTemp(sFile, pData, nSize, mode, &sTemp))
-    return false;
-  if (rename(sTemp.c_str(), sFile.c_str()) == 0)
-    return true;
-  unlink(sTemp.c_str());
-  return false;
+// Says once per process on stderr why settings are not being saved.
+static void SayNotSaved(const std::string &sFile, const char *pszWhy) {
+  static bool bSaid = false;
+  if (bSaid)
+    return;
+  bSaid = true;
+  std::fprintf(stderr, "torqa: settings are not saved: %s: %s\n", sFile.c_str(), pszWhy);
+}
+
+// Takes the lock that serialises writers: a file beside the registry (a
+// directory cannot always be opened for reading). -1 when none can be had.
+static int LockRegistry(const std::string &sFile) {
+  const std::string sLock = sFile + ".lock";
+  int fd = open(sLock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0)
+    fd = open(sLock.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); // flock needs no write access
+  if (fd < 0)
+    return -1;
+  int nResult;
+  while ((nResult = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  if (nResult != 0) {
+    const int nErrno = errno;
+    close(fd);
+    errno = nErrno;
+    return -1;
+  }
+  return fd;
+}
+
+// Gives the damaged file's content a backup name of its own: the first free one
+// of .bak, .bak.1, ... (link() never replaces a name). pszFrom holds the bytes.
+// Returns the name, or "" when none could be made.
+static std::string KeepBackup(const std::string &sFile, const char *pszFrom) {
+  for (int n = 0; n < kMaxBackups; ++n) {
+    std::string sBak = sFile + ".bak";
+    if (n > 0) {
+      sBak += '.';
+      sBak += std::to_string(n);
+    }
+    if (link(pszFrom, sBak.c_str()) == 0)
+      return sBak;
+    if (errno != EEXIST)
+      return std::string();
+  }
+  return std::string();
 }
 
 // Re-reads the file, applies the key's writes (or just creates the key) and
@@ -168,22 +210,24 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
   }
   if (!MakeDirectories(DirectoryOf(sFile)))
     return false;
-  // Keep the file's permissions, but always readable and writable by its owner.
   mode_t mode = 0644;
   struct stat st;
   if (stat(sFile.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode))
-      return false; // a directory or device in the file's place is never moved aside
-    mode = (st.st_mode & 07777) | 0600;
+      return false; // a directory, device or FIFO in the file's place is never moved aside
+    if (access(sFile.c_str(), W_OK) != 0) {
+      SayNotSaved(sFile, "the file is read-only");
+      return false;
+    }
+    mode = st.st_mode & 07777;
   }
 
-  // Serialise the read-merge-write with other processes. The lock is taken on
-  // the directory, which outlives every rename and leaves no lock file behind.
-  std::string sDir = DirectoryOf(sFile);
-  int fdLock = open(sDir.empty() ? "." : sDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fdLock >= 0)
-    while (flock(fdLock, LOCK_EX) != 0 && errno == EINTR) {
-    }
+  const int fdLock = LockRegistry(sFile);
+  if (fdLock < 0) {
+    const std::string sWhy = std::string("cannot lock it: ") + std::strerror(errno);
+    SayNotSaved(sFile, sWhy.c_str());
+    return false;
+  }
 
   LoadedFile loaded;
   ReadRegistryFile(sFile, loaded);
@@ -199,24 +243,35 @@ static bool MergeIntoFile(const std::string &sPath, const std::vector<RegTextVal
   // The new file is complete on disk before the old one is touched.
   std::string sTemp;
   bool bOk = WriteTemp(sFile, sText.data(), sText.size(), mode, &sTemp);
+  std::string sBak;
   if (bOk && loaded.state == FileState::Bad) {
-    std::string sBak = sFile + ".bak";
-    if (loaded.bHaveBytes)
-      bOk = ReplaceFile(sBak, reinterpret_cast<const char *>(loaded.aBytes.data()),
-                        loaded.aBytes.size(), mode);
-    else
-      bOk = rename(sFile.c_str(), sBak.c_str()) == 0;
+    if (loaded.bHaveBytes) {
+      std::string sCopy;
+      bOk = WriteTemp(sFile, reinterpret_cast<const char *>(loaded.aBytes.data()),
+                      loaded.aBytes.size(), mode, &sCopy);
+      if (bOk) {
+        sBak = KeepBackup(sFile, sCopy.c_str());
+        unlink(sCopy.c_str());
+      }
+    } else {
+      sBak = KeepBackup(sFile, sFile.c_str());
+    }
+    bOk = bOk && !sBak.empty();
   }
   if (bOk && rename(sTemp.c_str(), sFile.c_str()) != 0) {
     bOk = false;
-    if (loaded.state == FileState::Bad && !loaded.bHaveBytes)
-      rename((sFile + ".bak").c_str(), sFile.c_str()); // put the original back
+    if (!sBak.empty())
+      unlink(sBak.c_str()); // the original is still in place
   }
   if (!bOk && !sTemp.empty())
     unlink(sTemp.c_str());
+  if (bOk && !sBak.empty())
+    std::fprintf(stderr,
+                 "torqa: the settings file %s could not be read; it is kept as %s and the "
+                 "settings start afresh\n",
+                 sFile.c_str(), sBak.c_str());
 
-  if (fdLock >= 0)
-    close(fdLock);
+  close(fdLock);
   return bOk;
 }
 

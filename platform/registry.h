@@ -30,7 +30,9 @@ int32_t RegSetValue(RegKey *pKey, const char *pszName, uint32_t nType, const uin
                     uint32_t nSize);
 // Writes pending changes and frees the key. The write merges them into the
 // file as it is at that moment (another process's keys stay) and replaces it
-// atomically; a file that could not be read or parsed is kept as ".bak".
-// Returns 1 when nothing was pending or the write succeeded; on 0 the file is
-// untouched. Null is ignored (returns 0).
+// atomically, under a lock on "<file>.lock" beside it; a file that could not be
+// read or parsed is kept as ".bak" (".bak.1", ".bak.2" ... when taken) and
+// stderr says so. A read-only file, or one whose lock cannot be had, is not
+// written (stderr says so once). Returns 1 when nothing was pending or the
+// write succeeded; on 0 the file is untouched. Null is ignored (returns 0).
 int32_t RegCloseKey(RegKey *pKey);

@@ -1,6 +1,7 @@
 #include "player/render/wav_recorder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,12 @@ constexpr int32_t kRiffSizeExtra = 36;   // RIFF chunk size = data bytes + 36
 // The largest whole number of blocks whose RIFF size still fits 32 bits.
 constexpr int64_t kMaxWavDataBytes =
     (int64_t{0xFFFFFFFF} - kRiffSizeExtra) / kRecordBlockBytes * kRecordBlockBytes;
+// A stream (pipe, terminal, device) cannot be sought back to: its header states
+// the largest size, as sox writes it, and readers take the data to its end.
+constexpr uint32_t kStreamedDataBytes = 0x7FFFF000;
+// A file's header is brought up to date this often (about 3 s at 44100 Hz), so
+// that a killed recording leaves a valid file of nearly all it wrote.
+constexpr int64_t kHeaderUpdateBytes = int64_t{kRecordBlockBytes} * 64;
 
 static const char kMinorFaultCaption[] = "軽度機能障害";
 
@@ -89,15 +96,31 @@ static int32_t WriteAll(int nFd, const uint8_t *p, size_t n) {
   return 1;
 }
 
-// Cuts the file back to the blocks fully written and states their size in the
-// header. Returns 0 with errno set when the file could not be finished.
-static int32_t FinishFile(int nFd, uint8_t *pHeader, int64_t nDataBytes) {
+// States the size of the blocks written so far in the file's header, in
+// place, leaving the write position where it is.
+static int32_t UpdateHeader(int nFd, uint8_t *pHeader, int64_t nDataBytes) {
   SetWavHeaderSizes(pHeader, static_cast<uint32_t>(nDataBytes));
+  for (;;) {
+    const ssize_t n = pwrite(nFd, pHeader, kWavHeaderBytes, 0);
+    if (n == kWavHeaderBytes)
+      return 1;
+    if (n >= 0)
+      errno = ENOSPC;
+    else if (errno == EINTR)
+      continue;
+    return 0;
+  }
+}
+
+// Cuts the file back to the blocks fully written and states their size in the
+// header. Returns 0 with errno set when the file could not be finished. A
+// stream has nothing to finish.
+static int32_t FinishFile(int nFd, int32_t bStream, uint8_t *pHeader, int64_t nDataBytes) {
+  if (bStream)
+    return 1;
   if (ftruncate(nFd, kWavHeaderBytes + nDataBytes) != 0)
     return 0;
-  if (lseek(nFd, 0, SEEK_SET) != 0)
-    return 0;
-  return WriteAll(nFd, pHeader, kWavHeaderBytes);
+  return UpdateHeader(nFd, pHeader, nDataBytes);
 }
 
 static void ShowWriteFailure(void *hwndOwner, const char *pszPath, int32_t nErrno) {
@@ -161,8 +184,12 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
     result.nStatus = kRecordNotCreated;
     result.nErrno = errno;
   } else {
+    struct stat st;
+    const int32_t bStream = fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode);
     uint8_t abHeader[kWavHeaderBytes];
     BuildWavHeader(abHeader);
+    if (bStream)
+      SetWavHeaderSizes(abHeader, kStreamedDataBytes);
     int32_t bWriteOk = WriteAll(nFd, abHeader, kWavHeaderBytes);
     while (bWriteOk && bRecording == 1) {
       PumpOneMessage();
@@ -175,6 +202,11 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
       if (!bWriteOk)
         break;
       result.nDataBytes += kRecordBlockBytes;
+      if (!bStream && result.nDataBytes % kHeaderUpdateBytes == 0 &&
+          !UpdateHeader(nFd, abHeader, result.nDataBytes)) {
+        bWriteOk = 0;
+        break;
+      }
       if (bPlaying == 0)
         bRecording = 0; // the song and its tail are done: this block was the last
       if (pfnProgress) {
@@ -192,7 +224,8 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
     } else if (result.nStatus == kRecordDone && bPlaying) {
       result.nStatus = kRecordAborted;
     }
-    if (!FinishFile(nFd, abHeader, result.nDataBytes) && result.nStatus != kRecordWriteFailed) {
+    if (!FinishFile(nFd, bStream, abHeader, result.nDataBytes) &&
+        result.nStatus != kRecordWriteFailed) {
       result.nStatus = kRecordWriteFailed;
       result.nErrno = errno;
     }

@@ -52,6 +52,9 @@ void SetWavHeaderSizes(uint8_t *pHeader, uint32_t nDataBytes);
 // measure at normal speed. A failed write stops the recording, leaves a valid
 // file of the blocks written before it and shows a message naming the file and
 // the reason (owned by hwndOwner). bRecording and bPlaying are 0 afterwards.
+// A regular file's header states the size written so far every 64 blocks, so a
+// killed recording leaves a valid file; a stream (pipe, /dev/null) is written
+// straight through, its header stating the largest size as sox writes it.
 RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress pfnProgress,
                            void *pUser, void *hwndOwner);
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +41,28 @@ std::string ReadFile(const fs::path &p) {
 void WriteFile(const fs::path &p, const std::string &s) {
   std::ofstream out(p, std::ios::binary);
   out << s;
+}
+
+// Files in a directory other than the writers' lock file.
+int CountFiles(const fs::path &dir) {
+  int n = 0;
+  for (auto &entry : fs::directory_iterator(dir))
+    n += entry.path().extension() != ".lock";
+  return n;
+}
+
+// Runs pfn in a child process as an ordinary user (root may write anywhere);
+// returns its exit code, 128 + signal when it was killed.
+template <typename F> int AsOrdinaryUser(F pfn) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(100);
+    _exit(pfn());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // "静的保存" in Shift-JIS.
@@ -107,7 +131,8 @@ TEST_F(RegistryFile, EveryValueTypeRoundTripsExactly) {
             1);
   EXPECT_EQ(RegSetValue(pKey, "EmptySz", kRegSz, nullptr, 0), 1);
   EXPECT_EQ(RegSetValue(pKey, "EmptyBin", kRegBinary, nullptr, 0), 1);
-  EXPECT_EQ(RegSetValue(pKey, "SzWithNul", kRegSz, (const uint8_t *)"ab\0", 3), 1);
+  EXPECT_EQ(RegSetValue(pKey, "SzWithNul", kRegSz, reinterpret_cast<const uint8_t *>("ab\0"), 3),
+            1);
   EXPECT_EQ(RegSetValue(pKey, "ShortDword", kRegDword, dword.data(), 2), 1);
   EXPECT_EQ(RegSetValue(pKey, "Multi", 7, multiSz.data(), 5), 1);
   EXPECT_EQ(RegCloseKey(pKey), 1);
@@ -187,7 +212,7 @@ TEST_F(RegistryFile, QueryReportsSizeAndRefusesSmallBuffers) {
   EXPECT_EQ(buf[5], 9);
   EXPECT_EQ(RegQueryValue(pKey, "missing", &nType, buf, &nSize), 0);
   // A handle sees its own writes before they reach the file.
-  EXPECT_EQ(RegSetValue(pKey, "new", kRegSz, (const uint8_t *)"x", 1), 1);
+  EXPECT_EQ(RegSetValue(pKey, "new", kRegSz, reinterpret_cast<const uint8_t *>("x"), 1), 1);
   nSize = 8;
   EXPECT_EQ(RegQueryValue(pKey, "new", &nType, buf, &nSize), 1);
   EXPECT_EQ(ReadFile(file).find("\"new\""), std::string::npos);
@@ -347,12 +372,87 @@ TEST_F(RegistryFile, MalformedFileReadsAsEmptyAndIsKeptAsBak) {
   EXPECT_EQ(Get("Software\\New", "v").second, (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(RegOpenKey("Software\\Brenlow"), nullptr);
   // Only the file and its backup are left in the directory.
-  int nFiles = 0;
-  for (auto &entry : fs::directory_iterator(file.parent_path())) {
-    (void)entry;
-    nFiles++;
+  EXPECT_EQ(CountFiles(file.parent_path()), 2);
+}
+
+TEST_F(RegistryFile, EachResetOfADamagedFileKeepsABackupOfItsOwnAndSaysSo) {
+  fs::create_directories(file.parent_path());
+  WriteFile(file, "first damage");
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Set("Software\\New", "v", kRegDword, {1, 0, 0, 0}), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("registry.reg.bak"), std::string::npos);
+  WriteFile(file, "second damage");
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Set("Software\\New", "v", kRegDword, {2, 0, 0, 0}), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("registry.reg.bak.1"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "sub" / "registry.reg.bak"), "first damage");
+  EXPECT_EQ(ReadFile(dir / "sub" / "registry.reg.bak.1"), "second damage");
+}
+
+TEST_F(RegistryFile, ReadOnlyFileIsLeftAsItIs) {
+  ASSERT_EQ(Set("Software\\Keep", "v", kRegDword, {7, 0, 0, 0}), 1);
+  const std::string before = ReadFile(file);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  chmod(file.c_str(), 0444);
+  chmod(file.parent_path().c_str(), 0777);
+  chmod(dir.c_str(), 0755);
+  EXPECT_EQ(AsOrdinaryUser([] {
+              if (Get("Software\\Keep", "v").second != Bytes{7, 0, 0, 0})
+                return 1; // still read
+              return Set("Software\\Keep", "v", kRegDword, {8, 0, 0, 0}) == 0 ? 0 : 2;
+            }),
+            0);
+  EXPECT_EQ(ReadFile(file), before);
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST_F(RegistryFile, FifoInTheFilesPlaceDoesNotBlock) {
+  fs::create_directories(file.parent_path());
+  ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    alarm(10); // a blocked open ends the child here
+    if (RegOpenKey("Software\\Keep") != nullptr)
+      _exit(1);
+    _exit(RegCreateKey("Software\\Keep") == nullptr ? 0 : 2);
   }
-  EXPECT_EQ(nFiles, 2);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  struct stat st;
+  ASSERT_EQ(lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A writer that cannot list its directory (mode 0333) still waits for the
+// lock another process holds, instead of merging unlocked.
+TEST_F(RegistryFile, WriterInAnUnreadableDirectoryWaitsForTheLock) {
+  ASSERT_EQ(Set("Software\\Race", "v", kRegDword, {1, 0, 0, 0}), 1);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  chmod(file.parent_path().c_str(), 0333);
+  chmod(dir.c_str(), 0755);
+  const std::string before = ReadFile(file);
+  const int fdLock = open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fdLock, 0);
+  ASSERT_EQ(flock(fdLock, LOCK_EX), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(100);
+    _exit(Set("Software\\Race", "w", kRegDword, {2, 0, 0, 0}) == 1 ? 0 : 1);
+  }
+  usleep(300 * 1000);
+  EXPECT_EQ(ReadFile(file), before) << "written while another process held the lock";
+  flock(fdLock, LOCK_UN);
+  close(fdLock);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Get("Software\\Race", "w").second, (Bytes{2, 0, 0, 0}));
 }
 
 TEST_F(RegistryFile, SecondProcessWritesBetweenOpenAndCloseSurvive) {
@@ -444,12 +544,7 @@ TEST_F(RegistryFile, UnwritableDirectoryFailsAndKeepsTheFile) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(file), before);
-  int nFiles = 0;
-  for (auto &entry : fs::directory_iterator(file.parent_path())) {
-    (void)entry;
-    nFiles++;
-  }
-  EXPECT_EQ(nFiles, 1) << "no temporary file is left behind";
+  EXPECT_EQ(CountFiles(file.parent_path()), 1) << "no temporary file is left behind";
 
   // A directory in the file's place is neither read nor moved aside.
   fs::create_directories(dir / "isdir");
@@ -467,7 +562,8 @@ TEST_F(RegistryFile, UnwritableDirectoryFailsAndKeepsTheFile) {
 TEST_F(RegistryFile, UnreadableFileIsMovedAsideOnWrite) {
   ASSERT_EQ(Set("Software\\Old", "v", kRegDword, {7, 0, 0, 0}), 1);
   const std::string before = ReadFile(file);
-  chmod(file.c_str(), 0);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0); // the user's own file, writable only
+  chmod(file.c_str(), 0200);
   chmod(file.parent_path().c_str(), 0777);
   chmod(dir.c_str(), 0755);
 

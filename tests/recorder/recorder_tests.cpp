@@ -219,8 +219,8 @@ TEST_F(RecorderTest, WholeSongWithItsTailAt48000) {
   ExpectValidWav(Path("song.wav"), 48000);
   // The song, then 16 silent blocks counted from the one in which it ends (the
   // tone stops with its note, before the end).
-  const int64_t nSongBytes = 4 * 48000 * 4;
-  EXPECT_EQ(r.nDataBytes, (nSongBytes + 8191) / 8192 * 8192 + 15 * 8192);
+  const int64_t nSongDataBytes = 4 * 48000 * 4;
+  EXPECT_EQ(r.nDataBytes, (nSongDataBytes + 8191) / 8192 * 8192 + 15 * 8192);
   ASSERT_EQ(never.aSeen.size(), static_cast<size_t>(r.nDataBytes / 8192));
   EXPECT_EQ(never.aSeen[0].nBytes, 8192);
   EXPECT_EQ(never.aSeen[0].nMeasure, 1);
@@ -328,4 +328,45 @@ TEST_F(RecorderTest, WriteFailureLeavesValidPartialFile) {
   EXPECT_NE(sReport.find(std::strerror(EFBIG)), std::string::npos) << sReport;
   EXPECT_EQ(fs::file_size(out), 44u + 24576u);
   ExpectValidWav(out, 22050);
+}
+
+namespace {
+
+// What the file's header said after each block, read from the disk as a
+// killed recording would leave it.
+struct HeaderWatch {
+  std::string sPath;
+  std::vector<std::pair<int64_t, uint32_t>> aSeen; // bytes written, header's data size
+};
+
+void WatchHeader(void *pUser, const RecordProgress &progress) {
+  HeaderWatch &w = *static_cast<HeaderWatch *>(pUser);
+  std::vector<uint8_t> a = ReadBytes(w.sPath);
+  w.aSeen.push_back({progress.nBytes, a.size() >= 44 ? Le32(a, 40) : 0xFFFFFFFFu});
+}
+
+} // namespace
+
+// The header states the data written so far at least every 64 blocks (3 s
+// at 44100 Hz), never more than the file holds.
+TEST_F(RecorderTest, HeaderKeepsUpWithTheDataWhileRecording) {
+  Load(MakeSong({{0, 1}}, 24));
+  HeaderWatch watch{Path("live.wav").string(), {}};
+  ASSERT_EQ(RecordWavFile(watch.sPath.c_str(), 44100, WatchHeader, &watch, nullptr).nStatus,
+            kRecordDone);
+  ASSERT_GT(watch.aSeen.size(), 130u);
+  for (const auto &[nBytes, nStated] : watch.aSeen) {
+    EXPECT_LE(nStated, nBytes);
+    EXPECT_GT(nStated + 64 * 8192, nBytes) << "at " << nBytes << " bytes";
+  }
+  ExpectValidWav(watch.sPath, 44100);
+}
+
+// A stream (here /dev/null) cannot be cut back or sought: the recording goes
+// straight through and succeeds.
+TEST_F(RecorderTest, StreamIsWrittenStraightThrough) {
+  Load(MakeSong({{0, 1}}, 2));
+  RecordResult r = RecordWavFile("/dev/null", 22050, nullptr, nullptr, nullptr);
+  EXPECT_EQ(r.nStatus, kRecordDone);
+  EXPECT_GT(r.nDataBytes, 0);
 }

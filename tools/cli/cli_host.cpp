@@ -20,8 +20,16 @@ const char *CliPluginDir() {
 
 int32_t CliBindUnits() {
   const char *pszDir = std::getenv("TORQA_PLUGIN_DIR");
-  if (pszDir && pszDir[0])
+  if (pszDir && pszDir[0]) {
     SetPluginDirectory(pszDir);
+    if (!szPluginDir[0]) { // it did not fit: say so rather than look elsewhere
+      std::fprintf(stderr,
+                   "torqa-cli: TORQA_PLUGIN_DIR is too long (%zu bytes; a directory name has at "
+                   "most %zu)\n",
+                   std::strlen(pszDir), sizeof szPluginDir - 2);
+      return 0;
+    }
+  }
   ScanUnits();
   ApplyUnitSlots();
   int32_t nBound = 0;

@@ -12,7 +12,8 @@ void CliLoadSettings();
 // Scans the unit catalogue in PLUGIN/ beside the program ($TORQA_PLUGIN_DIR
 // instead, when set) and binds the saved slots. When no slot ends up holding a
 // unit (a first run), slot 0 gets the catalogue's first unit for this run
-// only. Returns the number of bound units; 0 when there is none.
+// only. Returns the number of bound units; 0 when there is none, or when
+// $TORQA_PLUGIN_DIR is too long to use (said on stderr; CliPluginDir() is "").
 int32_t CliBindUnits();
 
 // The directory the units were looked for in.

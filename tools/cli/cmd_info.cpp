@@ -1,22 +1,28 @@
-// torqa-cli info SONG: what the loader makes of a MIDI file, and a silent walk of
-// it with the sequencer at 44100 Hz (no unit bound) for its length and events.
+// torqa-cli info SONG: what the loader makes of a MIDI file, and a silent run of
+// its events through the sequencer at 44100 Hz (no unit bound) for its length
+// and event counts.
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
 #include <string>
+#include <vector>
 
 #include "platform/message_box.h"
 #include "player/render/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/song_file.h"
 
 namespace {
 
 constexpr int32_t kWalkRate = 44100;
-constexpr int64_t kWalkLimitSamples = int64_t{kWalkRate} * 4 * 3600; // give up after 4 hours
+// Counted from the tempo map, a length costs a step per event, not per tick:
+// no song file comes near this.
+constexpr int64_t kWalkLimitSamples = INT64_MAX;
 
 enum EventKind {
   kNoteOn,
@@ -150,29 +156,15 @@ int CmdInfo(int argc, char **argv) {
     return 2;
   }
   const char *pszPath = argv[1];
-  std::FILE *pProbe = std::fopen(pszPath, "rb");
-  if (!pProbe) {
-    std::fprintf(stderr, "torqa-cli: %s: cannot open: %s\n", pszPath, std::strerror(errno));
+  std::vector<uint8_t> aBytes;
+  std::string sWhy;
+  if (!ReadSongFile(pszPath, &aBytes, &sWhy)) {
+    std::fprintf(stderr, "torqa-cli: %s: %s\n", pszPath, sWhy.c_str());
     return 1;
   }
-  std::fclose(pProbe);
-
-  CaptureMessageSink sink;
-  MessageSink *pPrevious = SetMessageSink(&sink);
-  const int32_t bLoaded = LoadSmf(pszPath);
-  SetMessageSink(pPrevious);
-  if (!bLoaded) {
-    if (sink.sText == "タイムコードは扱えません")
-      std::fprintf(stderr, "torqa-cli: %s: %s: %s (time-code (SMPTE) division is not supported)\n",
-                   pszPath, sink.sCaption.c_str(), sink.sText.c_str());
-    else if (!sink.sText.empty())
-      std::fprintf(stderr, "torqa-cli: %s: %s: %s (out of memory)\n", pszPath,
-                   sink.sCaption.c_str(), sink.sText.c_str());
-    else
-      std::fprintf(stderr, "torqa-cli: %s: not a MIDI file (no MThd header of format 0 or 1)\n",
-                   pszPath);
+  if (!LoadSongBytes(pszPath, aBytes))
     return 1;
-  }
+  std::vector<uint8_t>().swap(aBytes);
 
   std::printf("file: %s\n", pszPath);
   std::printf("format: %d\n", nSmfFormat);
@@ -194,7 +186,7 @@ int CmdInfo(int argc, char **argv) {
   PrepareSong();
   SetTempoBpm(nTempoBpm);
   ResetTimeSignature();
-  const int64_t nSamples = WalkToSongEnd(kWalkLimitSamples);
+  const int64_t nSamples = SongLengthSamples(kWalkLimitSamples);
   const int32_t bEnded = ActiveTrackCount() == 0;
   UnlockSong();
   pfnSequencerObserver = nullptr;
@@ -204,7 +196,7 @@ int CmdInfo(int argc, char **argv) {
               "Hz)%s\n",
               nMeasure, nBeatInMeasure, nTickInBeat, nSongTick, dSeconds,
               static_cast<long long>(nSamples), kWalkRate,
-              bEnded ? "" : " - stopped: the song had not ended after 4 hours");
+              bEnded ? "" : " - stopped: the song had not ended");
   std::printf("events:\n");
   for (int k = 0; k < kKindCount; ++k)
     std::printf("  %-20s %lld\n", kKindNames[k], static_cast<long long>(anEventCount[k]));

@@ -172,7 +172,8 @@ int CmdPlay(int argc, char **argv) {
     return kExitNoDevice;
   }
   if (CliBindUnits() == 0) {
-    std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
+    if (CliPluginDir()[0])
+      std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
     return 1;
   }
   if (!AllocOutputBuffersOrReport(nullptr)) {

@@ -3,7 +3,8 @@
 // overrides are not saved). Every song renders in a child process of its own,
 // so a unit is one instance per render and -j N renders give the same bytes as
 // one after another. The children report progress through a pipe; only this
-// process writes to the terminal.
+// process writes to the terminal. Each song file is read once, here: a child
+// loads the bytes it inherits.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -31,27 +32,46 @@
 #include "player/song/song.h"
 #include "tools/cli/cli_host.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/song_file.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TORQA_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TORQA_LEAK_CHECK 1
+#endif
+#endif
+#ifdef TORQA_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
 constexpr int32_t kMaxJobs = 64;
 constexpr int32_t kMax3DLength = 1600;
-constexpr int32_t kTailSeconds = 60 * 60 * 4; // a song still running after 4 hours is cut off
-constexpr double kReportInterval = 0.1;       // seconds between progress reports of a child
+constexpr int32_t kDefaultMaxSeconds = 60 * 60 * 4; // a song still running after 4 hours is cut off
+constexpr int32_t kMaxMaxSeconds = 60 * 60 * 24 * 7;
+constexpr double kReportInterval = 0.1; // seconds between progress reports of a child
 constexpr int32_t kBarWidth = 24;
 
 const char kUsage[] =
     "usage: torqa-cli render SONG... [-o OUT.wav] [-r RATE] [--reverb on|off] [--chorus on|off]\n"
     "                        [--lpf on|off] [--3d DEPTH] [--3d-engine light|medium|heavy] [-j N]\n"
-    "Records each SONG to a WAV file (default: the song's name with .wav, beside it).\n"
+    "                        [--max-length SECONDS]\n"
+    "Records each SONG to a WAV file (default: the song's name with .wav, beside it;\n"
+    "-o - writes it to standard output). A render still running after --max-length\n"
+    "seconds (default 14400, 4 hours; 0: no limit) is cut off there.\n"
     "Rate and effects default to the player's saved settings; options here are not saved.\n"
     "Units are those of the saved slots (PLUGIN/ beside the program, or $TORQA_PLUGIN_DIR).\n";
 
 struct Song {
   std::string sPath;
-  std::string sOut;
-  double dSeconds; // length of the song itself, without the tail
+  std::string sOut;           // the WAV file; /dev/stdout for -o -
+  double dSeconds;            // length of the song itself, without the tail
+  std::vector<uint8_t> aData; // the file's bytes when it cannot be read again (a FIFO)
 };
+
+constexpr char kStdoutPath[] = "/dev/stdout";
 
 // One message from a child: progress, or with bFinal the outcome.
 struct JobReport {
@@ -62,6 +82,7 @@ struct JobReport {
   int32_t nStatus;
   int32_t nErrno;
   int32_t bSounded; // some sample of the file is not zero
+  int32_t bCutOff;  // stopped at the length limit
 };
 static_assert(sizeof(JobReport) <= PIPE_BUF, "reports must reach the pipe in one piece");
 
@@ -74,8 +95,12 @@ struct Job {
 };
 
 volatile sig_atomic_t gbInterrupted = 0;
+// The signal that interrupted: passed on to the children, and 128 + it is the
+// exit code.
+volatile sig_atomic_t gnSignal = 0;
 
-void OnInterrupt(int) {
+void OnInterrupt(int nSignal) {
+  gnSignal = nSignal;
   gbInterrupted = 1;
 }
 
@@ -137,37 +162,53 @@ bool CheckOutput(const std::string &sOut, std::string *pWhy) {
   return true;
 }
 
-// Loads a song into the song image; on failure prints why and returns false.
-bool LoadSong(const std::string &sPath) {
+// Which file an output names: the file itself when it exists, else its
+// directory and name.
+struct OutputId {
+  dev_t nDev;
+  ino_t nIno;
+  std::string sName; // empty when the file exists
+  bool operator==(const OutputId &) const = default;
+};
+
+OutputId IdentifyOutput(const std::string &sOut) {
   struct stat st;
-  if (stat(sPath.c_str(), &st) != 0) {
-    std::fprintf(stderr, "torqa-cli: %s: %s\n", sPath.c_str(), std::strerror(errno));
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "torqa-cli: %s: is a directory\n", sPath.c_str());
-    return false;
-  }
-  CaptureMessageSink sink;
-  MessageSink *pPrevious = SetMessageSink(&sink);
-  int32_t bLoaded = LoadSmf(sPath.c_str());
-  SetMessageSink(pPrevious);
-  if (bLoaded)
-    return true;
-  if (sink.sText == "タイムコードは扱えません")
-    std::fprintf(stderr, "torqa-cli: %s: time-code (SMPTE) division is not supported\n",
-                 sPath.c_str());
-  else if (!sink.sText.empty())
-    std::fprintf(stderr, "torqa-cli: %s: %s: %s\n", sPath.c_str(), sink.sCaption.c_str(),
-                 sink.sText.c_str());
-  else
-    std::fprintf(stderr, "torqa-cli: %s: not a MIDI file (format 0 or 1, or RMI)\n", sPath.c_str());
-  return false;
+  if (stat(sOut.c_str(), &st) == 0)
+    return OutputId{st.st_dev, st.st_ino, std::string()};
+  size_t nSlash = sOut.rfind('/');
+  std::string sDir = nSlash == std::string::npos ? "." : sOut.substr(0, nSlash + 1);
+  std::string sName = nSlash == std::string::npos ? sOut : sOut.substr(nSlash + 1);
+  if (stat(sDir.c_str(), &st) != 0)
+    return OutputId{0, 0, sOut};
+  return OutputId{st.st_dev, st.st_ino, sName};
 }
 
-// The song's length at nRate, by a silent walk of the sequencer (before any
-// unit is bound, so nothing hears it).
-double WalkSongSeconds(int32_t nRate) {
+// /dev/null may take any number of renders.
+bool IsCharacterDevice(const std::string &sOut) {
+  struct stat st;
+  return stat(sOut.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// Reads a song and loads it into the song image; on failure prints why and
+// returns false. The bytes stay in *pSong when the file cannot be read again.
+bool LoadSong(Song *pSong) {
+  std::vector<uint8_t> aBytes;
+  std::string sWhy;
+  if (!ReadSongFile(pSong->sPath, &aBytes, &sWhy)) {
+    std::fprintf(stderr, "torqa-cli: %s: %s\n", pSong->sPath.c_str(), sWhy.c_str());
+    return false;
+  }
+  if (!LoadSongBytes(pSong->sPath, aBytes))
+    return false;
+  struct stat st;
+  if (stat(pSong->sPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    pSong->aData = std::move(aBytes);
+  return true;
+}
+
+// The song's length at nRate up to nLimitSeconds, from its tempo map (before
+// any unit is bound, so nothing hears the events).
+double SongSeconds(int32_t nRate, int32_t nLimitSeconds) {
   int32_t nSavedRate = nPCMRate;
   nPCMRate = nRate;
   nTickStep = 256;
@@ -177,8 +218,8 @@ double WalkSongSeconds(int32_t nRate) {
   PrepareSong();
   SetTempoBpm(nTempoBpm);
   ResetTimeSignature();
-  const int64_t nLimit = int64_t{nRate} * kTailSeconds;
-  const int64_t nSamples = WalkToSongEnd(nLimit);
+  const int64_t nLimit = nLimitSeconds > 0 ? int64_t{nRate} * nLimitSeconds : INT64_MAX;
+  const int64_t nSamples = SongLengthSamples(nLimit);
   UnlockSong();
   bSuppressNoteOn = 0;
   nPCMRate = nSavedRate;
@@ -191,7 +232,9 @@ struct ChildContext {
   int nFd;
   double dStart;
   double dLastReport;
+  int64_t nMaxBytes; // the length limit in data bytes; 0 for none
   int32_t bSounded;
+  int32_t bCutOff;
 };
 
 void SendReport(int nFd, const JobReport &report) {
@@ -208,6 +251,10 @@ void OnChildProgress(void *pUser, const RecordProgress &progress) {
     ctx.bSounded = apOutBuf[0][i] != 0;
   if (gbInterrupted)
     bRecording = 0; // ends after this block, with a valid file
+  if (ctx.nMaxBytes > 0 && progress.nBytes >= ctx.nMaxBytes && bRecording) {
+    bRecording = 0;
+    ctx.bCutOff = 1;
+  }
   double dNow = Now();
   if (dNow - ctx.dLastReport < kReportInterval)
     return;
@@ -220,39 +267,65 @@ void OnChildProgress(void *pUser, const RecordProgress &progress) {
                    0,
                    0,
                    0,
-                   ctx.bSounded};
+                   ctx.bSounded,
+                   0};
   SendReport(ctx.nFd, report);
 }
 
-[[noreturn]] void RunChild(const Song &song, int32_t nRate, int nFd) {
-  JobReport final{0, 0, 0, 0, 0, 1, kRecordNoSong, 0, 0};
+// The child's exit codes; anything else (a sanitizer's report) is a failure
+// the parent names.
+constexpr int kChildDone = 0;
+constexpr int kChildFailed = 1;
+
+[[noreturn]] void RunChild(const Song &song, int32_t nRate, int32_t nMaxSeconds, int nFd) {
+  JobReport final{0, 0, 0, 0, 0, 1, kRecordNoSong, 0, 0, 0};
   CaptureMessageSink sink; // the parent prints the outcome
   SetMessageSink(&sink);
-  if (LoadSmf(song.sPath.c_str())) {
-    ChildContext ctx{nFd, Now(), Now(), 0};
+  if (song.sOut == kStdoutPath)
+    signal(SIGPIPE, SIG_IGN); // a reader that goes away is a write error, not a killed render
+  int32_t bLoaded = 0;
+  if (!song.aData.empty()) {
+    bLoaded = LoadSmfBytes(song.aData.data(), static_cast<int32_t>(song.aData.size()));
+  } else {
+    std::vector<uint8_t> aBytes;
+    std::string sWhy;
+    bLoaded = ReadSongFile(song.sPath, &aBytes, &sWhy) &&
+              LoadSmfBytes(aBytes.data(), static_cast<int32_t>(aBytes.size()));
+  }
+  if (bLoaded) {
+    ChildContext ctx{nFd, Now(), Now(), int64_t{nMaxSeconds} * nRate * 4, 0, 0};
     RecordResult result = RecordWavFile(song.sOut.c_str(), nRate, OnChildProgress, &ctx, nullptr);
     final.nBytes = result.nDataBytes;
     final.dElapsed = Now() - ctx.dStart;
     final.nStatus = result.nStatus;
     final.nErrno = result.nErrno;
     final.bSounded = ctx.bSounded;
+    final.bCutOff = ctx.bCutOff && result.nStatus == kRecordAborted && !gbInterrupted;
   }
   SendReport(nFd, final);
   close(nFd);
-  _exit(final.nStatus == kRecordDone ? 0 : 1);
+  FreeSong();
+#ifdef TORQA_LEAK_CHECK
+  // _exit skips the sanitizer's leak check: run it, so leaks in the render
+  // path are reported and fail the render.
+  if (__lsan_do_recoverable_leak_check())
+    _exit(23);
+#endif
+  _exit(final.nStatus == kRecordDone || final.bCutOff ? kChildDone : kChildFailed);
 }
 
 // --- The parent: starts children, shows their progress. ---
 
 class Display {
 public:
-  explicit Display(bool bTerminal) : bTerminal_(bTerminal) {}
+  Display(bool bTerminal, bool bAllToStderr) : bTerminal_(bTerminal), bAllToStderr_(bAllToStderr) {}
 
   // Prints a finished song's line above the progress bars.
   void Line(const std::string &sLine, bool bError) {
     Clear();
-    std::fprintf(bError ? stderr : stdout, "%s\n", sLine.c_str());
-    std::fflush(bError ? stderr : stdout);
+    std::FILE *pOut = bError || bAllToStderr_ ? stderr : stdout;
+    std::fprintf(pOut, "%s\n", sLine.c_str());
+    std::fflush(pOut);
   }
 
   void Bars(const std::vector<Job> &aJobs, const std::vector<Song> &aSongs, int32_t nRate) {
@@ -292,36 +365,51 @@ private:
   }
 
   bool bTerminal_;
+  bool bAllToStderr_;
   int nDrawn_ = 0;
 };
 
-std::string Outcome(const Song &song, const JobReport &r, int32_t nRate, bool *pbError) {
+std::string DisplayName(const Song &song) {
+  return song.sOut == kStdoutPath ? std::string("standard output") : song.sOut;
+}
+
+std::string Outcome(const Song &song, const JobReport &r, int32_t nRate, int32_t nMaxSeconds,
+                    bool *pbError) {
   char sz[1024];
   double dSeconds = static_cast<double>(r.nBytes) / 4.0 / nRate;
   double dSpeed = r.dElapsed > 0 ? dSeconds / r.dElapsed : 0.0;
   *pbError = r.nStatus != kRecordDone;
+  if (r.bCutOff) {
+    *pbError = false; // the promised limit, not a failure; said on stderr all the same
+    std::snprintf(sz, sizeof sz,
+                  "torqa-cli: %s: still playing after %d s; cut off there (--max-length changes "
+                  "the limit); %s holds the first %.2f s",
+                  song.sPath.c_str(), nMaxSeconds, DisplayName(song).c_str(), dSeconds);
+    return sz;
+  }
   switch (r.nStatus) {
   case kRecordDone:
     std::snprintf(sz, sizeof sz, "%s -> %s: %.2f s at %d Hz, rendered in %.2f s (×%.1f real time)",
-                  song.sPath.c_str(), song.sOut.c_str(), dSeconds, nRate, r.dElapsed, dSpeed);
+                  song.sPath.c_str(), DisplayName(song).c_str(), dSeconds, nRate, r.dElapsed,
+                  dSpeed);
     break;
   case kRecordAborted:
     std::snprintf(sz, sizeof sz, "torqa-cli: %s: interrupted; %s holds the first %.2f s",
-                  song.sPath.c_str(), song.sOut.c_str(), dSeconds);
+                  song.sPath.c_str(), DisplayName(song).c_str(), dSeconds);
     break;
   case kRecordNotCreated:
-    std::snprintf(sz, sizeof sz, "torqa-cli: %s: cannot create: %s", song.sOut.c_str(),
+    std::snprintf(sz, sizeof sz, "torqa-cli: %s: cannot create: %s", DisplayName(song).c_str(),
                   std::strerror(r.nErrno));
     break;
   case kRecordWriteFailed:
     std::snprintf(sz, sizeof sz, "torqa-cli: %s: write failed: %s; the file holds the first %.2f s",
-                  song.sOut.c_str(), std::strerror(r.nErrno), dSeconds);
+                  DisplayName(song).c_str(), std::strerror(r.nErrno), dSeconds);
     break;
   case kRecordTooLong:
     std::snprintf(sz, sizeof sz,
                   "torqa-cli: %s: stopped at the 4 GiB limit of a WAV file; the file holds the "
                   "first %.2f s",
-                  song.sOut.c_str(), dSeconds);
+                  DisplayName(song).c_str(), dSeconds);
     break;
   case kRecordNoMemory:
     std::snprintf(sz, sizeof sz, "torqa-cli: %s: out of memory", song.sPath.c_str());
@@ -334,7 +422,8 @@ std::string Outcome(const Song &song, const JobReport &r, int32_t nRate, bool *p
   return sz;
 }
 
-bool StartJob(const std::vector<Song> &aSongs, size_t nSong, int32_t nRate, Job *pJob) {
+bool StartJob(const std::vector<Song> &aSongs, size_t nSong, int32_t nRate, int32_t nMaxSeconds,
+              Job *pJob) {
   int aFd[2];
   if (pipe2(aFd, O_CLOEXEC) != 0) {
     std::fprintf(stderr, "torqa-cli: cannot start a render: %s\n", std::strerror(errno));
@@ -351,7 +440,7 @@ bool StartJob(const std::vector<Song> &aSongs, size_t nSong, int32_t nRate, Job 
   }
   if (nPid == 0) {
     close(aFd[0]);
-    RunChild(aSongs[nSong], nRate, aFd[1]);
+    RunChild(aSongs[nSong], nRate, nMaxSeconds, aFd[1]);
   }
   close(aFd[1]);
   *pJob = Job{nSong, nPid, aFd[0], JobReport{}, false};
@@ -377,8 +466,11 @@ bool ReadReports(Job &job) {
   return true;
 }
 
-int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
-  Display display(isatty(STDOUT_FILENO) == 1);
+int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs, int32_t nMaxSeconds) {
+  // Standard output may be the WAV itself: then every line goes to stderr.
+  const bool bWavOnStdout = aSongs.size() == 1 && aSongs[0].sOut == kStdoutPath;
+  Display display(!bWavOnStdout && isatty(STDOUT_FILENO) == 1, bWavOnStdout);
+  bool bForwarded = false;
   std::vector<Job> aRunning;
   size_t nNext = 0;
   int nFailed = 0;
@@ -387,7 +479,7 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
     while (!gbInterrupted && nNext < aSongs.size() &&
            static_cast<int32_t>(aRunning.size()) < nJobs) {
       Job job;
-      if (!StartJob(aSongs, nNext, nRate, &job)) {
+      if (!StartJob(aSongs, nNext, nRate, nMaxSeconds, &job)) {
         ++nFailed;
         ++nNext;
         continue;
@@ -398,6 +490,13 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
     if (gbInterrupted && nNext < aSongs.size()) {
       nFailed += static_cast<int>(aSongs.size() - nNext); // never started
       nNext = aSongs.size();
+    }
+    if (gbInterrupted && !bForwarded) {
+      // A signal sent to this process alone (a service manager's, Popen.terminate())
+      // must stop the renders too; each leaves a valid file of what it has.
+      for (const Job &job : aRunning)
+        kill(job.nPid, gnSignal ? gnSignal : SIGINT);
+      bForwarded = true;
     }
     if (aRunning.empty())
       break;
@@ -419,8 +518,10 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
       const Song &song = aSongs[job.nSong];
       bool bError = true;
       std::string sLine;
-      if (job.bHaveFinal) {
-        sLine = Outcome(song, job.last, nRate, &bError);
+      const bool bChildExited = WIFEXITED(nWait) && (WEXITSTATUS(nWait) == kChildDone ||
+                                                     WEXITSTATUS(nWait) == kChildFailed);
+      if (job.bHaveFinal && bChildExited) {
+        sLine = Outcome(song, job.last, nRate, nMaxSeconds, &bError);
       } else {
         char sz[512];
         std::snprintf(sz, sizeof sz, "torqa-cli: %s: the render stopped unexpectedly (%s %d)",
@@ -428,9 +529,9 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
                       WIFSIGNALED(nWait) ? WTERMSIG(nWait) : WEXITSTATUS(nWait));
         sLine = sz;
       }
-      display.Line(sLine, bError);
+      display.Line(sLine, bError || job.last.bCutOff);
       if (job.bHaveFinal && job.last.nStatus == kRecordDone && !job.last.bSounded)
-        display.Line("torqa-cli: warning: " + song.sOut +
+        display.Line("torqa-cli: warning: " + DisplayName(song) +
                          " is silent: the units made no sound (is their sound set in " +
                          CliPluginDir() + "?)",
                      true);
@@ -444,7 +545,7 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
   }
   display.Bars({}, aSongs, nRate);
   if (gbInterrupted)
-    return 130;
+    return 128 + (gnSignal ? gnSignal : SIGINT);
   return nFailed ? 1 : 0;
 }
 
@@ -453,7 +554,8 @@ int RenderAll(const std::vector<Song> &aSongs, int32_t nRate, int32_t nJobs) {
 int CmdRender(int argc, char **argv) {
   std::vector<std::string> aSongPaths;
   std::string sOut;
-  int32_t nRate = -1, nJobs = 1;
+  bool bHaveOut = false;
+  int32_t nRate = -1, nJobs = 1, nMaxSeconds = kDefaultMaxSeconds;
   int32_t bReverb = -1, bChorus = -1, bLpf = -1, n3D = -1, n3DEngine = -1;
   for (int i = 1; i < argc; ++i) {
     std::string sArg = argv[i];
@@ -470,6 +572,11 @@ int CmdRender(int argc, char **argv) {
       if (!need("a file name"))
         return 2;
       sOut = argv[++i];
+      bHaveOut = true;
+      if (sOut.empty()) {
+        std::fprintf(stderr, "torqa-cli: -o needs a file name, not an empty one\n");
+        return 2;
+      }
     } else if (sArg == "-r") {
       if (!need("a rate"))
         return 2;
@@ -502,6 +609,14 @@ int CmdRender(int argc, char **argv) {
         std::fprintf(stderr, "torqa-cli: 3D engine %s is not light, medium or heavy\n", s.c_str());
         return 2;
       }
+    } else if (sArg == "--max-length") {
+      if (!need("a number of seconds"))
+        return 2;
+      if (!ParseInt(argv[++i], 0, kMaxMaxSeconds, &nMaxSeconds)) {
+        std::fprintf(stderr, "torqa-cli: --max-length %s is outside 0..%d seconds\n", argv[i],
+                     kMaxMaxSeconds);
+        return 2;
+      }
     } else if (sArg == "-j") {
       if (!need("a number"))
         return 2;
@@ -520,9 +635,16 @@ int CmdRender(int argc, char **argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (!sOut.empty() && aSongPaths.size() > 1) {
+  if (bHaveOut && aSongPaths.size() > 1) {
     std::fprintf(stderr, "torqa-cli: -o names one output; give one SONG with it\n");
     return 2;
+  }
+  if (sOut == "-") {
+    if (isatty(STDOUT_FILENO) == 1) {
+      std::fprintf(stderr, "torqa-cli: -o - would write the WAV to the terminal; redirect it\n");
+      return 2;
+    }
+    sOut = kStdoutPath;
   }
 
   CliLoadSettings();
@@ -547,15 +669,20 @@ int CmdRender(int argc, char **argv) {
 
   // Every song and output is checked before anything renders.
   std::vector<Song> aSongs;
+  std::vector<OutputId> aOutputIds;
   bool bBad = false;
   for (const std::string &sPath : aSongPaths) {
-    Song song{sPath, sOut.empty() ? DefaultOutput(sPath) : sOut, 0};
-    if (!LoadSong(sPath)) {
+    Song song{sPath, bHaveOut ? sOut : DefaultOutput(sPath), 0, {}};
+    if (!LoadSong(&song)) {
       bBad = true;
       continue;
     }
-    song.dSeconds = WalkSongSeconds(nRate);
+    song.dSeconds = SongSeconds(nRate, nMaxSeconds);
     FreeSong();
+    if (song.sOut == kStdoutPath) {
+      aSongs.push_back(std::move(song));
+      continue;
+    }
     std::string sWhy;
     if (!CheckOutput(song.sOut, &sWhy)) {
       std::fprintf(stderr, "torqa-cli: %s: output not writable: %s\n", song.sOut.c_str(),
@@ -571,19 +698,24 @@ int CmdRender(int argc, char **argv) {
       bBad = true;
       continue;
     }
-    for (const Song &other : aSongs)
-      if (other.sOut == song.sOut) {
-        std::fprintf(stderr, "torqa-cli: %s and %s would both write %s\n", other.sPath.c_str(),
+    // Two spellings of one file (./d/x.mid and d/X.MID, a linked directory)
+    // name the same output: compare files, not strings.
+    const OutputId id = IdentifyOutput(song.sOut);
+    for (size_t k = 0; k < aSongs.size(); ++k)
+      if (aOutputIds[k] == id && !IsCharacterDevice(song.sOut)) {
+        std::fprintf(stderr, "torqa-cli: %s and %s would both write %s\n", aSongs[k].sPath.c_str(),
                      sPath.c_str(), song.sOut.c_str());
         bBad = true;
       }
-    aSongs.push_back(song);
+    aSongs.push_back(std::move(song));
+    aOutputIds.push_back(id);
   }
   if (bBad)
     return 1;
 
   if (CliBindUnits() == 0) {
-    std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
+    if (CliPluginDir()[0])
+      std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
     return 1;
   }
   // A full disk or a size limit must end in a message, not in a killed process.
@@ -592,7 +724,7 @@ int CmdRender(int argc, char **argv) {
   sa.sa_handler = OnInterrupt;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
-  int nResult = RenderAll(aSongs, nRate, nJobs);
+  int nResult = RenderAll(aSongs, nRate, nJobs, nMaxSeconds);
   CliReleaseUnits();
   return nResult;
 }

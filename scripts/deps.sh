@@ -9,7 +9,7 @@ TORQA_PACKAGES=(
   libfltk1.3-dev libsdl2-dev
   freepats openttd-openmsx midicsv sox
   clang libclang-rt-14-dev
-  xvfb xauth fonts-ipafont-mincho fonts-ipafont-gothic
+  xvfb xauth fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
 )
 
 torqa_install_missing() {

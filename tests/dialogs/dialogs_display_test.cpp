@@ -209,3 +209,62 @@ TEST_F(DialogsDisplay, TrackInfo) {
   delete pBuffer;
   FreeSong();
 }
+
+namespace {
+
+int nSaved = 0;
+int32_t nRecordedRate = 0;
+
+// Once the modal dialog is up, ticks the band filter box where there is one
+// and presses button nId, as a user would.
+void PressLater(int32_t nId) {
+  Fl::add_timeout(
+      0.2,
+      [](void *pData) {
+        DialogWindow *p = dynamic_cast<DialogWindow *>(Fl::first_window());
+        ASSERT_NE(p, nullptr);
+        if (Fl_Check_Button *pLpf = dynamic_cast<Fl_Check_Button *>(p->Item(kIdSetupLpf)))
+          pLpf->value(1);
+        p->Item(static_cast<int32_t>(reinterpret_cast<intptr_t>(pData)))->do_callback();
+      },
+      reinterpret_cast<void *>(static_cast<intptr_t>(nId)));
+}
+
+DialogCommandHooks WindowHooks() {
+  DialogCommandHooks hooks{};
+  SetFltkDialogHooks(&hooks, TwoDevices);
+  hooks.pfnSaveSettings = [] { ++nSaved; };
+  hooks.pfnRecordWav = [](int32_t nRate, void *) {
+    nRecordedRate = nRate;
+    return int32_t{1};
+  };
+  return hooks;
+}
+
+} // namespace
+
+TEST_F(DialogsDisplay, SetupCommandSavesOnlyWhenConfirmed) {
+  nSaved = 0;
+  PressLater(2); // "中断"
+  CmdSetup(nullptr, WindowHooks());
+  EXPECT_EQ(nSaved, 0);
+  EXPECT_EQ(bLPF, 0);
+  PressLater(1); // "設定"
+  CmdSetup(nullptr, WindowHooks());
+  EXPECT_EQ(nSaved, 1);
+  EXPECT_EQ(bLPF, 1);
+}
+
+TEST_F(DialogsDisplay, RecordCommandTakesTheRateFromHdr1) {
+  smfw::File file(0, 480);
+  file.AddTrack().EndOfTrack();
+  const std::vector<uint8_t> abSong = file.Build();
+  ASSERT_EQ(LoadSmfBytes(abSong.data(), static_cast<int32_t>(abSong.size())), 1);
+  nPCMRate = 44100;
+  nRecordedRate = 0;
+  PressLater(1); // "録音"
+  CmdRecord(nullptr, WindowHooks());
+  EXPECT_EQ(nRecordedRate, 44100);
+  EXPECT_EQ(bRecording, 0);
+  FreeSong();
+}

@@ -48,8 +48,8 @@ static void SetFont(Fl_Widget *w) {
 
 void DialogWindow::End() {
   end();
-  for (int i = 0; i < children(); i++)
-    SetFont(child(i));
+  for (int n = 0; n < children(); n++)
+    SetFont(child(n));
 }
 
 void DialogWindow::EndDialog(int32_t n) {

@@ -75,3 +75,9 @@ public:
 private:
   DialogWindow *pProgress_ = nullptr;
 };
+
+struct DialogCommandHooks;
+// Fills the hooks this library can serve: HDR1 and the recording with
+// FltkHddrUi, SETUP over pfnFillDevices, the sound test and SETTRK. The window
+// adds the About box (its picture), the screen slide and SaveSettings.
+void SetFltkDialogHooks(DialogCommandHooks *pHooks, void (*pfnFillDevices)());

@@ -77,10 +77,10 @@ public:
   AboutBox(const uint32_t *pPixels, int nWidth, int nHeight)
       : DialogWindow(131, 153, "Torqa について・・・"),
         abRgb_(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight) * 3) {
-    for (size_t i = 0; i < abRgb_.size() / 3; i++) {
-      abRgb_[i * 3] = static_cast<uint8_t>(pPixels[i] >> 16);
-      abRgb_[i * 3 + 1] = static_cast<uint8_t>(pPixels[i] >> 8);
-      abRgb_[i * 3 + 2] = static_cast<uint8_t>(pPixels[i]);
+    for (size_t n = 0; n < abRgb_.size() / 3; n++) {
+      abRgb_[n * 3] = static_cast<uint8_t>(pPixels[n] >> 16);
+      abRgb_[n * 3 + 1] = static_cast<uint8_t>(pPixels[n] >> 8);
+      abRgb_[n * 3 + 2] = static_cast<uint8_t>(pPixels[n]);
     }
     pPicture_ = new Fl_RGB_Image(abRgb_.data(), nWidth, nHeight, 3);
     End();
@@ -257,4 +257,21 @@ void FltkHddrUi::CloseProgress() {
   pProgress_->hide();
   Fl::delete_widget(pProgress_);
   pProgress_ = nullptr;
+}
+
+namespace {
+void (*pfnHookFillDevices)() = nullptr;
+} // namespace
+
+void SetFltkDialogHooks(DialogCommandHooks *pHooks, void (*pfnFillDevices)()) {
+  pfnHookFillDevices = pfnFillDevices;
+  pHooks->pfnRunHdr1 = RunHdr1Dialog;
+  pHooks->pfnRecordWav = [](int32_t nRate, void *hwnd) {
+    FltkHddrUi ui;
+    return RecordWav(nRate, &ui, hwnd);
+  };
+  pHooks->pfnRunSetup = [](void *hwnd) { return RunSetupDialog(hwnd, pfnHookFillDevices); };
+  pHooks->pfnCreateSoundTest = CreateSoundTestDialog;
+  pHooks->pfnDestroySoundTest = DestroySoundTestDialog;
+  pHooks->pfnRunTrackInfo = RunTrackInfoDialog;
 }

@@ -126,6 +126,28 @@ TEST_F(DialogsDisplay, SetupControlsReachTheFields) {
   delete p;
 }
 
+// A key typed into the rate combo leaves no list entry selected: the edit
+// turns read-only and confirming stores 33075.
+TEST_F(DialogsDisplay, SetupTextTypedIntoTheRateCombo) {
+  nPCMRate = 12345;
+  DialogWindow *p = BuildSetupDialog(TwoDevices);
+  p->show();
+  Fl_Input_Choice *pRate = static_cast<Fl_Input_Choice *>(p->Item(kIdSetupRate));
+  Fl_Input *pEdit = static_cast<Fl_Input *>(p->Item(kIdSetupRateEdit));
+  EXPECT_FALSE(pEdit->readonly());
+  pRate->input()->take_focus();
+  static char szKey[] = "7";
+  Fl::e_keysym = '7';
+  Fl::e_text = szKey;
+  Fl::e_length = 1;
+  Fl::handle(FL_KEYBOARD, p);
+  EXPECT_STRNE(pRate->value(), "USER:5200～96000");
+  EXPECT_TRUE(pEdit->readonly());
+  p->Item(1)->do_callback();
+  EXPECT_EQ(nPCMRate, 33075);
+  delete p;
+}
+
 TEST_F(DialogsDisplay, SoundTest) {
   DialogWindow *p = static_cast<DialogWindow *>(CreateSoundTestDialog(nullptr));
   hwndTest = p;

@@ -10,12 +10,14 @@
 
 #include "platform/audio_devices.h"
 #include "platform/message_box.h"
+#include "platform/registry.h"
 #include "player/output/playback.h"
 #include "player/render/engine_state.h"
 #include "player/song/song.h"
 #include "player/ui/dialogs/dialog_commands.h"
 #include "player/ui/dialogs/fltk_dialogs.h"
 #include "player/ui/dialogs/setup_logic.h"
+#include "player/ui/settings_store.h"
 #include "tools/smf/smf_writer.h"
 
 // After the player's headers: X11's None macro would clash with MsgIcon::None.
@@ -30,6 +32,12 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The settings file of this test, fresh on every run.
+const int kRegistrySet = [] {
+  fs::remove(DIALOGS_SHOTS_DIR "/../settings.reg");
+  return setenv("TORQA_REGISTRY", DIALOGS_SHOTS_DIR "/../settings.reg", 1);
+}();
 
 void TwoDevices() {
   const char *apszNames[] = {"Built-in Audio Analog Stereo", "USB ヘッドホン"};
@@ -234,7 +242,6 @@ TEST_F(DialogsDisplay, TrackInfo) {
 
 namespace {
 
-int nSaved = 0;
 int32_t nRecordedRate = 0;
 
 // Once the modal dialog is up, ticks the band filter box where there is one
@@ -255,7 +262,6 @@ void PressLater(int32_t nId) {
 DialogCommandHooks WindowHooks() {
   DialogCommandHooks hooks{};
   SetFltkDialogHooks(&hooks, TwoDevices);
-  hooks.pfnSaveSettings = [] { ++nSaved; };
   hooks.pfnRecordWav = [](int32_t nRate, void *) {
     nRecordedRate = nRate;
     return int32_t{1};
@@ -265,16 +271,27 @@ DialogCommandHooks WindowHooks() {
 
 } // namespace
 
+// The band filter flag as the settings file holds it, -1 when absent.
+int32_t SavedLpf() {
+  RegKey *pKey = RegOpenKey(kSettingsKey);
+  uint32_t nType = 0, nValue = 0, nSize = sizeof nValue;
+  const int32_t bFound =
+      pKey && RegQueryValue(pKey, "bLPF", &nType, reinterpret_cast<uint8_t *>(&nValue), &nSize);
+  if (pKey)
+    RegCloseKey(pKey);
+  return bFound ? static_cast<int32_t>(nValue) : -1;
+}
+
 TEST_F(DialogsDisplay, SetupCommandSavesOnlyWhenConfirmed) {
-  nSaved = 0;
-  PressLater(2); // "中断"
+  CreateSettingsKey(); // the key with its markers only
+  PressLater(2);       // "中断", with the box ticked
   CmdSetup(nullptr, WindowHooks());
-  EXPECT_EQ(nSaved, 0);
   EXPECT_EQ(bLPF, 0);
+  EXPECT_EQ(SavedLpf(), -1);
   PressLater(1); // "設定"
   CmdSetup(nullptr, WindowHooks());
-  EXPECT_EQ(nSaved, 1);
   EXPECT_EQ(bLPF, 1);
+  EXPECT_EQ(SavedLpf(), 1);
 }
 
 TEST_F(DialogsDisplay, RecordCommandTakesTheRateFromHdr1) {

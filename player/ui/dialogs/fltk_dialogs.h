@@ -78,6 +78,6 @@ private:
 
 struct DialogCommandHooks;
 // Fills the hooks this library can serve: HDR1 and the recording with
-// FltkHddrUi, SETUP over pfnFillDevices, the sound test and SETTRK. The window
-// adds the About box (its picture), the screen slide and SaveSettings.
+// FltkHddrUi, SETUP over pfnFillDevices and SaveSettings, the sound test and
+// SETTRK. The window adds the About box (its picture) and the screen slide.
 void SetFltkDialogHooks(DialogCommandHooks *pHooks, void (*pfnFillDevices)());

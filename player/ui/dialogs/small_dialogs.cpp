@@ -21,6 +21,7 @@
 #include "player/ui/dialogs/setup_logic.h"
 #include "player/ui/dialogs/sound_test_logic.h"
 #include "player/ui/dialogs/track_info_logic.h"
+#include "player/ui/settings_store.h"
 
 namespace {
 
@@ -274,4 +275,5 @@ void SetFltkDialogHooks(DialogCommandHooks *pHooks, void (*pfnFillDevices)()) {
   pHooks->pfnCreateSoundTest = CreateSoundTestDialog;
   pHooks->pfnDestroySoundTest = DestroySoundTestDialog;
   pHooks->pfnRunTrackInfo = RunTrackInfoDialog;
+  pHooks->pfnSaveSettings = SaveSettings;
 }

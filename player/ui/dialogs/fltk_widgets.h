@@ -1,0 +1,33 @@
+// The controls the dialogs share: the drop-down combo box and labels.
+#pragma once
+
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Input_.H>
+#include <FL/Fl_Input_Choice.H>
+
+#include <string>
+#include <vector>
+
+#include "player/ui/dialogs/fltk_dialogs.h"
+
+constexpr Fl_Font kDialogFont = FL_FREE_FONT; // "ＭＳ Ｐゴシック": IPAPGothic
+
+// An editable drop-down list. Its selection is the entry whose text the edit
+// holds, -1 when the text was typed (or the list is empty), as the system's
+// combo box reports it.
+class ComboBox : public Fl_Input_Choice {
+public:
+  ComboBox(int x, int y, int w, int h, const char *pszLabel = nullptr)
+      : Fl_Input_Choice(x, y, w, h, pszLabel) {}
+  int32_t Sel();
+  void Select(int32_t n);
+  void AddText(const char *pszText);
+
+private:
+  std::vector<std::string> asTexts_;
+};
+
+// A static text, left and top aligned in its rectangle (dialog units).
+Fl_Box *PutLabel(DialogWindow *pDialog, int x, int y, int w, int h, const char *pszText);
+// Read-only edits are drawn on the dialog's colour, as the system draws them.
+void SetEditReadOnly(Fl_Input_ *pEdit, int32_t bReadOnly);

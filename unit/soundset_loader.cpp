@@ -11,11 +11,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <system_error>
 #include <thread>
 
 #include "unit/byte_source.h"
 #include "unit/loading_list.h"
+#include "unit/path_case.h"
 #include "unit/sample_loaders.h"
 #include "unit/sample_memory.h"
 #include "unit/soundset.h"
@@ -25,7 +27,8 @@ namespace vokra {
 
 namespace {
 
-// A regular file, read with pread: in pieces (ByteSource) or whole.
+// A regular file, read with pread: in pieces (ByteSource) or whole. A name
+// not found as written is looked up without regard to case.
 class FileSource final : public ByteSource {
 public:
   FileSource() = default;
@@ -36,8 +39,15 @@ public:
       close(m_fd);
   }
 
+  // Opened without waiting (a FIFO or device would block in open) and used
+  // only when it is a regular file.
   bool Open(const char *pszPath) {
-    m_fd = open(pszPath, O_RDONLY | O_CLOEXEC);
+    m_fd = open(pszPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      const std::string onDisk = ResolvePathCase(pszPath);
+      if (!onDisk.empty())
+        m_fd = open(onDisk.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    }
     struct stat st;
     if (m_fd < 0 || fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
       return false;

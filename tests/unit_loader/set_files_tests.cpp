@@ -1,0 +1,67 @@
+// How the loader meets the files of a set: names in another case, long
+// directories, FIFOs, files larger than their headers say, and a set larger
+// than sample memory may hold.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <string>
+
+#include "loader_fixture.h"
+#include "support/sample_writers.h"
+#include "unit/soundset.h"
+#include "unit/unit_state.h"
+
+using namespace vokra;
+
+class SetFilesTest : public LoaderTest {
+protected:
+  // Runs LoadCFG on another thread; false when it did not return within a
+  // few seconds (a blocked open is then freed by opening the FIFO's other end).
+  bool LoadReturns(const std::string &fifo, int32_t &nResult) {
+    auto done = std::async(std::launch::async, [] { return LoadCFG(); });
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+      nResult = done.get();
+      return true;
+    }
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+      close(fd);
+    done.wait();
+    return false;
+  }
+};
+
+TEST_F(SetFilesTest, NamesMatchWhateverTheirCaseOnDisk) {
+  WriteSample("Sub/I.PAT", testsupport::MakePat({testsupport::PatWave{{1, 2, 3, 4}}}));
+  WriteSample("b.epc", testsupport::MakeEpc({}, Ramp(4)));
+  testsupport::Bytes cfg{'1', ':',  ' ', 's', 'u', 'b', '/', 'i', '.', 'p', 'a',
+                         't', '\n', '2', ':', ' ', 'B', '.', 'E', 'P', 'C', '\n'};
+  ASSERT_TRUE(testsupport::WriteFileBytes(SetPath("vokra.cfg"), cfg));
+  std::snprintf(szCfgName, sizeof szCfgName, "VOKRA.cfg");
+  ASSERT_EQ(LoadCFG(), 1);
+  EXPECT_EQ(list.loaded, (std::vector<std::string>{SetPath("sub/i.pat"), SetPath("B.EPC")}));
+  EXPECT_TRUE(list.failed.empty());
+}
+
+TEST_F(SetFilesTest, FifoAsConfigurationOrSampleDoesNotBlock) {
+  ASSERT_EQ(mkfifo(SetPath("VOKRA.cfg").c_str(), 0600), 0);
+  int32_t nResult = -1;
+  ASSERT_TRUE(LoadReturns(SetPath("VOKRA.cfg"), nResult));
+  EXPECT_EQ(nResult, 0);
+
+  ASSERT_EQ(unlink(SetPath("VOKRA.cfg").c_str()), 0);
+  ASSERT_TRUE(
+      testsupport::WriteFileBytes(SetPath("VOKRA.cfg"), {'1', ':', 'p', '.', 'p', 'a', 't', '\n'}));
+  ASSERT_EQ(mkfifo(SetPath("p.pat").c_str(), 0600), 0);
+  ASSERT_TRUE(LoadReturns(SetPath("p.pat"), nResult));
+  EXPECT_EQ(nResult, 1);
+  EXPECT_EQ(list.failed, std::vector<std::string>{SetPath("p.pat")});
+}
+

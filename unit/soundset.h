@@ -9,10 +9,13 @@
 namespace vokra {
 
 constexpr int32_t kInstruments = 768;
-constexpr int32_t kMapSize = 128;   // programs, banks, notes and kits per map
-constexpr int32_t kPathBytes = 512; // szPath, NUL included
-constexpr int32_t kBlockSlack = 64; // zeroed bytes behind every data block's content
+constexpr int32_t kMapSize = 128;       // programs, banks, notes and kits per map
+constexpr int32_t kInstPathBytes = 512; // an instrument's szPath, NUL included
+constexpr int32_t kBlockSlack = 64;     // zeroed bytes behind every data block's content
 constexpr int32_t kEpcHeaderBytes = 64;
+// Sample memory of one whole sound set: a sample that would take it past this
+// is not loaded (listed as not loaded), so a damaged set cannot exhaust memory.
+constexpr size_t kMaxSetSampleBytes = size_t{1} << 30;
 // Sound sets and their samples live in szUnitDir + this.
 inline constexpr char kSoundSetDir[] = "VOKRA/";
 
@@ -67,9 +70,9 @@ struct Instrument {
   int32_t nInstPanL; // min(127 - nInstPan, 63)
   int32_t nInstPanR; // min(nInstPan, 63)
 
-  char szPath[kPathBytes]; // full path of the sample file; empty: no sample
-  int32_t bPathCut;        // 0/1, the name did not fit szPath: the load fails
-  int32_t bLockOnUse;      // 1: locked by the program change that selects it
+  char szPath[kInstPathBytes]; // full path of the sample file; empty: no sample
+  int32_t bPathCut;            // 0/1, the name did not fit szPath: the load fails
+  int32_t bLockOnUse;          // 1: locked by the program change that selects it
 };
 static_assert(offsetof(Instrument, nDataSize) == 4 && offsetof(Instrument, nTranspose) == 23 &&
                   offsetof(Instrument, nStart) == 24 && offsetof(Instrument, bLoop) == 60,

@@ -271,11 +271,21 @@ int32_t LoadAllSamples() {
 }
 
 int32_t LoadCFG() {
-  // Room for the longest directory and name; precisions keep the reads
-  // inside the two fixed buffers even without their NUL.
-  char szPath[kUnitDirBytes + sizeof kSoundSetDir + kCfgNameBytes];
-  std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir,
-                kCfgNameBytes - 1, szCfgName);
+  if (bUnitDirTooLong) {
+    std::fprintf(stderr, "vokraunit: the unit directory is longer than %d bytes: no sound set\n",
+                 kUnitDirBytes - 1);
+    return 0;
+  }
+  // A path past the system's limit could not be opened: say so rather than
+  // open a shorter one. Precisions keep the reads inside the fixed buffers.
+  char szPath[kPathBytes];
+  const int nLen = std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir,
+                                 kSoundSetDir, kCfgNameBytes - 1, szCfgName);
+  if (nLen < 0 || size_t(nLen) >= sizeof szPath) {
+    std::fprintf(stderr, "vokraunit: sound-set path longer than %d bytes: %s%s%s\n", kPathBytes - 1,
+                 szUnitDir, kSoundSetDir, szCfgName);
+    return 0;
+  }
   std::unique_ptr<uint8_t[]> text;
   size_t nSize = 0;
   if (!ReadFileBytes(szPath, text, nSize))

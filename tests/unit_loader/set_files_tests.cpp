@@ -16,6 +16,7 @@
 #include "loader_fixture.h"
 #include "support/sample_writers.h"
 #include "unit/soundset.h"
+#include "unit/unit_entry.h"
 #include "unit/unit_state.h"
 
 using namespace vokra;
@@ -48,6 +49,23 @@ TEST_F(SetFilesTest, NamesMatchWhateverTheirCaseOnDisk) {
   ASSERT_EQ(LoadCFG(), 1);
   EXPECT_EQ(list.loaded, (std::vector<std::string>{SetPath("sub/i.pat"), SetPath("B.EPC")}));
   EXPECT_TRUE(list.failed.empty());
+}
+
+TEST_F(SetFilesTest, LongUnitDirectoryLoadsAndTooLongOneIsReported) {
+  // 264 characters: past the 260 a unit directory once had.
+  std::string longDir = dir + std::string(264 - dir.size() - 1, 'd') + "/";
+  ASSERT_EQ(longDir.size(), 264u);
+  std::filesystem::create_directories(longDir + "VOKRA");
+  ASSERT_TRUE(testsupport::WriteFileBytes(longDir + "VOKRA/VOKRA.cfg", {'#', '\n'}));
+  InitUNIT(&list, longDir.c_str());
+  EXPECT_EQ(LoadCFG(), 1);
+
+  const std::string tooLong = "/" + std::string(kPathBytes, 'x') + "/";
+  testing::internal::CaptureStderr();
+  InitUNIT(&list, tooLong.c_str());
+  EXPECT_EQ(LoadCFG(), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("unit directory"), std::string::npos);
+  InitUNIT(&list, dir.c_str());
 }
 
 TEST_F(SetFilesTest, FifoAsConfigurationOrSampleDoesNotBlock) {

@@ -28,6 +28,7 @@ enum : int32_t {
 
 // A movable data block: content plus kBlockSlack zero bytes, and a lock count.
 struct DataBlock;
+class ByteSource;
 
 // Written by the loader (configuration options, sample loaders); pData also
 // by LockInstrument and FreeLockCFG. The first 64 bytes mirror the EPC file
@@ -100,6 +101,10 @@ DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes);
 uint8_t *LockBlock(DataBlock *hBlock);
 int32_t UnlockBlock(DataBlock *hBlock);
 void FreeBlock(DataBlock *hBlock);
+// Sample bytes the blocks may still take before the set reaches its limit
+// (kMaxSetSampleBytes unless a test set another with SetSampleLimit).
+size_t SampleBytesLeft();
+void SetSampleLimit(size_t nBytes);
 
 // Program change: locks instrument nInst's data when it has a block and a
 // null pData, storing the pointer in pData. Returns 1 when pData is set after.
@@ -130,6 +135,10 @@ int32_t LoadEpcSample(int32_t nInst);
 int32_t LoadFpvSample(int32_t nInst);
 int32_t LoadPatSample(int32_t nInst);
 int32_t ParseEpcSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
+// The EPC parser on a source: the size is checked against the header before
+// any data is read.
+int32_t ParseEpcSource(Instrument &inst, ByteSource &src);
+int32_t ParseFpvSource(Instrument &inst, ByteSource &src);
 int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
 int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
 

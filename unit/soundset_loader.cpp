@@ -71,6 +71,8 @@ public:
     return m_buffer.get();
   }
 
+  size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) override { return ReadInto(p, nOffset, n); }
+
   // Up to n bytes at nOffset into p; how many were read.
   size_t ReadInto(uint8_t *p, size_t nOffset, size_t n) const {
     size_t nDone = 0;
@@ -108,18 +110,19 @@ int32_t ReadFileBytes(const char *pszPath, std::unique_ptr<uint8_t[]> &bytes, si
   return file.ReadInto(bytes.get(), 0, nSize + 1) == nSize ? 1 : 0;
 }
 
-using SampleParser = int32_t (*)(Instrument &, const uint8_t *, size_t);
+using SourceParser = int32_t (*)(Instrument &, ByteSource &);
 
-int32_t LoadSample(int32_t nInst, int32_t nType, SampleParser pfnParse) {
+// Opens instrument nInst's file and hands it to the parser, which reads only
+// the parts it needs.
+int32_t LoadSample(int32_t nInst, int32_t nType, SourceParser pfnParse) {
   if (nInst < 0 || nInst >= kInstruments)
     return 0;
   Instrument &inst = aInstrument[nInst];
   StartSampleLoad(inst, nType);
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t nSize = 0;
-  if (!ReadFileBytes(inst.szPath, bytes, nSize))
+  FileSource file;
+  if (!file.Open(inst.szPath))
     return 0;
-  return pfnParse(inst, bytes.get(), nSize);
+  return pfnParse(inst, file);
 }
 
 char LowerAscii(char c) {
@@ -174,27 +177,22 @@ size_t ExpectedSampleBytes(int32_t i) {
   FileSource file;
   if (nType == 0 || !file.Open(inst.szPath))
     return 0;
-  return nType == kTypePat ? PatSampleBytes(file) : file.Size();
+  if (nType == kTypePat)
+    return PatSampleBytes(file);
+  return file.Size() < kMaxSetSampleBytes ? file.Size() : kMaxSetSampleBytes;
 }
 
 } // namespace
 
 int32_t LoadEpcSample(int32_t nInst) {
-  return LoadSample(nInst, kTypeEpc, ParseEpcSample);
+  return LoadSample(nInst, kTypeEpc, ParseEpcSource);
 }
 int32_t LoadFpvSample(int32_t nInst) {
-  return LoadSample(nInst, kTypeFpv, ParseFpvSample);
+  return LoadSample(nInst, kTypeFpv, ParseFpvSource);
 }
 // Only the header, the wave headers up to the middle one and its data are read.
 int32_t LoadPatSample(int32_t nInst) {
-  if (nInst < 0 || nInst >= kInstruments)
-    return 0;
-  Instrument &inst = aInstrument[nInst];
-  StartSampleLoad(inst, kTypePat);
-  FileSource file;
-  if (!file.Open(inst.szPath))
-    return 0;
-  return ParsePatSource(inst, file);
+  return LoadSample(nInst, kTypePat, ParsePatSource);
 }
 
 int32_t LoadAllSamples() {
@@ -216,7 +214,10 @@ int32_t LoadAllSamples() {
   std::atomic<int8_t> anOutcome[kInstruments];
   for (int32_t k = 0; k < n; k++)
     anOutcome[k].store(-1, std::memory_order_relaxed);
-  std::barrier sized(2, [&]() noexcept { SampleExpect(nExpected.load()); });
+  std::barrier sized(2, [&]() noexcept {
+    const size_t nAll = nExpected.load();
+    SampleExpect(nAll < kMaxSetSampleBytes ? nAll : kMaxSetSampleBytes);
+  });
   const auto SizeAll = [&] {
     for (int32_t k; (k = nNextSize.fetch_add(1, std::memory_order_relaxed)) < n;)
       nExpected.fetch_add(ExpectedSampleBytes(anWith[k]), std::memory_order_relaxed);

@@ -21,6 +21,18 @@
 
 using namespace vokra;
 
+// Bytes this process has read from files so far (the kernel's count).
+uint64_t BytesReadSoFar() {
+  std::FILE *pFile = std::fopen("/proc/self/io", "r");
+  unsigned long long n = 0;
+  if (pFile != nullptr) {
+    if (std::fscanf(pFile, "rchar: %llu", &n) != 1)
+      n = 0;
+    std::fclose(pFile);
+  }
+  return n;
+}
+
 class SetFilesTest : public LoaderTest {
 protected:
   // Runs LoadCFG on another thread; false when it did not return within a
@@ -83,3 +95,41 @@ TEST_F(SetFilesTest, FifoAsConfigurationOrSampleDoesNotBlock) {
   EXPECT_EQ(list.failed, std::vector<std::string>{SetPath("p.pat")});
 }
 
+TEST_F(SetFilesTest, EpcLargerThanItsHeaderIsRefusedUnread) {
+  // A sparse 3 GiB file announcing 8 bytes: refused by its size alone.
+  testsupport::Bytes epc = testsupport::MakeEpc({}, Ramp(4));
+  WriteSample("big.epc", epc);
+  ASSERT_EQ(truncate(SetPath("big.epc").c_str(), off_t{3} << 30), 0);
+  // An FPV of the same size reads only the data its header announces.
+  testsupport::FpvFields f;
+  f.nEnd = 3;
+  WriteSample("big.fpv", testsupport::MakeFpv(f, testsupport::Le16Bytes(Ramp(4))));
+  ASSERT_EQ(truncate(SetPath("big.fpv").c_str(), off_t{3} << 30), 0);
+  const uint64_t nReadBefore = BytesReadSoFar();
+  ASSERT_EQ(LoadConfig("1: big.epc\n2: big.fpv\n"), 1);
+  EXPECT_LT(BytesReadSoFar() - nReadBefore, uint64_t{1} << 20);
+  EXPECT_EQ(list.failed, std::vector<std::string>{SetPath("big.epc")});
+  EXPECT_EQ(list.loaded, std::vector<std::string>{SetPath("big.fpv")});
+  EXPECT_EQ(aInstrument[1].nDataSize, 8);
+}
+
+TEST_F(SetFilesTest, SamplesPastTheSetLimitAreListedAsNotLoaded) {
+  SetSampleLimit(3 * 1000);
+  WriteSample("a.epc", testsupport::MakeEpc({}, Ramp(500))); // 1000 bytes each
+  WriteSample("b.epc", testsupport::MakeEpc({}, Ramp(500)));
+  WriteSample("c.pat", testsupport::MakePat({testsupport::PatWave{testsupport::Bytes(1000, 5)}}));
+  WriteSample("d.epc", testsupport::MakeEpc({}, Ramp(500)));
+  const int32_t nLoaded = LoadConfig("1: a.epc\n2: b.epc\n3: c.pat\n4: d.epc\n");
+  SetSampleLimit(kMaxSetSampleBytes);
+  ASSERT_EQ(nLoaded, 1);
+  // The patch converts to 2000 bytes: past the limit after two EPCs, which
+  // leaves room for the third (on two threads the order of the takes may
+  // vary, so only the totals are certain).
+  EXPECT_EQ(list.loaded.size() + list.failed.size(), 4u);
+  EXPECT_GE(list.failed.size(), 1u);
+  size_t nHeld = 0;
+  for (int i = 0; i < 4; i++)
+    nHeld += aInstrument[i].hData != nullptr ? size_t(aInstrument[i].nDataSize) : 0;
+  EXPECT_LE(nHeld, 3000u);
+  EXPECT_GT(nHeld, 0u);
+}

@@ -105,5 +105,16 @@ TEST_F(SettingsTest, MissingValuesKeepMemoryExceptTheMaskWhichOpensAllChannels) 
   EXPECT_STREQ(vokra::szCfgName, "GM.CFG");
 }
 
+TEST_F(SettingsTest, FourByteValuesAreReadWhateverTheirTypeTag) {
+  vokra::LoadUnitSettings(); // creates the key
+  const uint8_t abGain[4] = {77, 0, 0, 0};
+  WriteValue("nFinalGain", kRegBinary, abGain, 4);
+  WriteValue("bOverSample", kRegBinary, abGain, 2); // not 4 bytes: kept as it was
+  vokra::bOverSample = 0;
+  vokra::LoadUnitSettings();
+  EXPECT_EQ(vokra::nFinalGain, 77);
+  EXPECT_EQ(vokra::bOverSample, 0);
+}
+
 } // namespace
 } // namespace vokra_test

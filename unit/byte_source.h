@@ -18,6 +18,9 @@ public:
   // n bytes at nOffset (nOffset + n <= Size()) followed by nZeros zero
   // bytes, valid until the next call; null when they cannot be had.
   virtual const uint8_t *Read(size_t nOffset, size_t n, size_t nZeros) = 0;
+  // Up to n bytes at nOffset straight into p; how many there were (fewer at
+  // the end of the file, 0 from its end on).
+  virtual size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) = 0;
 };
 
 // Bytes already in memory: read where they lie, copied only when zeros must
@@ -35,6 +38,14 @@ public:
     std::memcpy(m_copy.get(), m_pBytes + nOffset, n);
     std::memset(m_copy.get() + n, 0, nZeros);
     return m_copy.get();
+  }
+
+  size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) override {
+    if (nOffset >= m_nSize)
+      return 0;
+    const size_t nHave = m_nSize - nOffset < n ? m_nSize - nOffset : n;
+    std::memcpy(p, m_pBytes + nOffset, nHave);
+    return nHave;
   }
 
 private:

@@ -29,11 +29,14 @@ int32_t Min63(int32_t v) {
 // szPath = szUnitDir + "VOKRA/" + name, "\" read as "/". A path that does
 // not fit keeps its first 511 bytes and is marked so that its load fails.
 void SetInstrumentPath(Instrument &inst, const char *pName, int32_t nNameLen) {
-  int32_t nLen =
-      std::snprintf(inst.szPath, kPathBytes, "%.*s%s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir);
-  inst.bPathCut = 0;
+  const int32_t nDirLen = std::snprintf(inst.szPath, kInstPathBytes, "%.*s%s", kUnitDirBytes - 1,
+                                        szUnitDir, kSoundSetDir);
+  inst.bPathCut = nDirLen >= kInstPathBytes ? 1 : 0;
+  if (inst.bPathCut)
+    return; // the directory alone fills szPath
+  int32_t nLen = nDirLen;
   for (int32_t i = 0; i < nNameLen; i++) {
-    if (nLen >= kPathBytes - 1) {
+    if (nLen >= kInstPathBytes - 1) {
       inst.bPathCut = 1;
       break;
     }

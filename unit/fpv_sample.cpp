@@ -1,7 +1,9 @@
 // FPV samples: a 128-byte header, 8- or 16-bit data from offset 256, and the
-// five-stage envelope. Missing bytes (a short file) read as zeros.
+// five-stage envelope. Missing bytes (a short file) read as zeros; bytes
+// past the data the header announces are never read.
 #include <cstring>
 
+#include "unit/byte_source.h"
 #include "unit/sample_loaders.h"
 #include "unit/soundset.h"
 
@@ -15,11 +17,10 @@ constexpr int32_t kLoopMargin = 10; // loop points this close to start or end: n
 constexpr int32_t kMaxRateDivider = 10;
 } // namespace
 
-int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
+int32_t ParseFpvSource(Instrument &inst, ByteSource &src) {
   StartSampleLoad(inst, kTypeFpv);
   uint8_t h[kFpvHeaderBytes] = {};
-  if (nFile > 0)
-    std::memcpy(h, pFile, nFile < kFpvHeaderBytes ? nFile : kFpvHeaderBytes);
+  src.CopyTo(h, 0, kFpvHeaderBytes);
 
   const bool b8Bit = h[3] == kFpv8Bit;
   const int32_t e = int32_t(ReadLe16(h + 6));
@@ -48,10 +49,8 @@ int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
     return 0;
   uint8_t *pData = LockBlock(inst.hData);
   inst.pData = pData;
-  const size_t nAvail = nFile > kFpvDataOffset ? nFile - kFpvDataOffset : 0;
   const size_t nWant = b8Bit ? size_t(inst.nDataSize) / 2 : size_t(inst.nDataSize);
-  if (nAvail > 0)
-    std::memcpy(pData, pFile + kFpvDataOffset, nWant < nAvail ? nWant : nAvail);
+  src.CopyTo(pData, kFpvDataOffset, nWant);
   if (b8Bit) {
     // Widen in place from the end: the byte becomes the high byte, low byte 0.
     // o/2 < o for o >= 2, so every source byte is read before it is overwritten.
@@ -63,6 +62,11 @@ int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
   }
   FinishSampleLoad(inst);
   return 1;
+}
+
+int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile) {
+  MemorySource src(pFile, nFile);
+  return ParseFpvSource(inst, src);
 }
 
 } // namespace vokra

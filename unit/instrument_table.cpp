@@ -1,4 +1,5 @@
 // The instrument table, the two maps, data blocks and lock-on-use.
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -14,14 +15,49 @@ int32_t anDrumMap[kMapSize][kMapSize];
 
 struct DataBlock {
   uint8_t *pBytes;    // content followed by kBlockSlack zero bytes
+  size_t nBytes;      // content bytes, counted against the set's limit
   int32_t nLockCount; // LockBlock calls not yet undone
 };
+
+namespace {
+
+// Content bytes of every block; samples load on two threads.
+std::atomic<size_t> nSetBytes{0};
+std::atomic<size_t> nSetLimit{kMaxSetSampleBytes};
+
+// Counts nBytes more against the limit; false (nothing counted) past it.
+bool TakeSetBytes(size_t nBytes) {
+  size_t nNow = nSetBytes.load(std::memory_order_relaxed);
+  do {
+    const size_t nLimit = nSetLimit.load(std::memory_order_relaxed);
+    if (nNow > nLimit || nBytes > nLimit - nNow)
+      return false;
+  } while (!nSetBytes.compare_exchange_weak(nNow, nNow + nBytes, std::memory_order_relaxed));
+  return true;
+}
+
+} // namespace
+
+size_t SampleBytesLeft() {
+  const size_t nNow = nSetBytes.load(std::memory_order_relaxed);
+  const size_t nLimit = nSetLimit.load(std::memory_order_relaxed);
+  return nNow < nLimit ? nLimit - nNow : 0;
+}
+
+void SetSampleLimit(size_t nBytes) {
+  nSetLimit.store(nBytes, std::memory_order_relaxed);
+}
 
 DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
   if (pBytes == nullptr)
     return nullptr;
-  DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, 0};
+  if (!TakeSetBytes(nBytes)) {
+    SampleFree(pBytes);
+    return nullptr;
+  }
+  DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, nBytes, 0};
   if (hBlock == nullptr) {
+    nSetBytes.fetch_sub(nBytes, std::memory_order_relaxed);
     SampleFree(pBytes);
     return nullptr;
   }
@@ -30,6 +66,8 @@ DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
 }
 
 DataBlock *AllocBlock(size_t nBytes) {
+  if (nBytes > SampleBytesLeft())
+    return nullptr; // refused before any memory is touched
   uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
   if (pBytes != nullptr)
     std::memset(pBytes, 0, nBytes);
@@ -37,6 +75,8 @@ DataBlock *AllocBlock(size_t nBytes) {
 }
 
 DataBlock *AllocBlockFrom(const uint8_t *pSrc, size_t nBytes) {
+  if (nBytes > SampleBytesLeft())
+    return nullptr;
   uint8_t *const pBytes = SampleAlloc(nBytes + kBlockSlack);
   if (pBytes != nullptr && nBytes > 0)
     std::memcpy(pBytes, pSrc, nBytes);
@@ -62,6 +102,7 @@ void FreeBlock(DataBlock *hBlock) {
   if (hBlock == nullptr)
     return;
   SampleFree(hBlock->pBytes);
+  nSetBytes.fetch_sub(hBlock->nBytes, std::memory_order_relaxed);
   delete hBlock;
 }
 

@@ -118,28 +118,36 @@ template <int32_t kWidth, bool kUnsigned> uint32_t SourceSample(const uint8_t *p
 
 // The chosen wave's bytes, a stretch at a time: a large wave is never held
 // whole, so loading keeps a small read buffer instead of one the size of the
-// largest wave.
+// largest wave. Bytes the file does not have (a wave cut short) read as 0.
 struct WaveReader {
+  static constexpr int32_t kStretch = 64 << 10;
+  static inline const uint8_t abZeros[kStretch + 2] = {}; // a stretch past the file's end
+
   ByteSource &src;
   size_t nFileOffset;         // the wave's first byte in the file
   int32_t nSize;              // the wave's bytes
+  int32_t nPresent;           // of them in the file, 0 .. nSize
   int32_t nWidth;             // bytes a source sample read takes
-  int32_t nZeros;             // zero bytes read behind the wave's end
   const uint8_t *p = nullptr; // wave bytes from nBase on
   int32_t nBase = 0;          // the wave offset p starts at
   int32_t sEnd = 0;           // reads at offsets below this lie in p
 
-  static constexpr int32_t kStretch = 64 << 10;
-
   // Makes the reads from offset s on available; false when the read fails.
   bool From(int32_t s) {
-    const int32_t nAvail = nSize - s < kStretch ? nSize - s : kStretch;
-    const bool bLast = s + nAvail == nSize;
-    p = src.Read(nFileOffset + size_t(s), size_t(nAvail), bLast ? size_t(nZeros) : 0);
     nBase = s;
-    // Within the wave a read needs its sample's last byte; at the end the
+    if (s >= nPresent) {
+      p = abZeros;
+      sEnd = nSize - s < kStretch ? nSize : s + kStretch;
+      return true;
+    }
+    const int32_t nAvail = nPresent - s < kStretch ? nPresent - s : kStretch;
+    const bool bLast = s + nAvail == nPresent;
+    // A 16-bit sample cut by the data's end reads a zero high byte.
+    const size_t nZeros = bLast && nWidth == 2 && (nPresent & 1) != 0 ? 2 : 0;
+    p = src.Read(nFileOffset + size_t(s), size_t(nAvail), nZeros);
+    // Within the data a read needs its sample's last byte; at its end the
     // zeros stand in for it.
-    sEnd = bLast ? nSize : s + nAvail - (nWidth - 1);
+    sEnd = bLast ? nPresent : s + nAvail - (nWidth - 1);
     return p != nullptr;
   }
 };
@@ -287,51 +295,49 @@ int32_t Resample(const WaveHeader &w, WaveReader &rd, float r, Instrument &inst,
   return at.d;
 }
 
-// The middle wave of a patch, checked: the one a patch plays.
+// The middle wave of a patch: the one a patch plays.
 struct PatWave {
   WaveHeader w;
   size_t nOffset;   // its data in the file
+  int32_t nPresent; // bytes of its data the file holds
   float r;          // its rate over its root frequency
   int32_t nWidth;   // bytes a sample
   double fOutBytes; // converted bytes the rate ratio gives
 };
 
-// Walks the headers to the middle wave; false when the patch cannot be used.
+// Walks the headers to the middle wave; false when the patch cannot be used
+// (a rate that never ends the conversion, or more data than a patch may
+// take). Short reads are not failures: what the file lacks reads as 0, so a
+// cut file or a wave count of 0 (whose half picks the first wave) loads.
 bool FindPatWave(ByteSource &src, PatWave &pw) {
   const size_t nFile = src.Size();
-  if (nFile < kPatHeaderBytes)
-    return false;
-  const uint8_t *const pHeader = src.Read(0, kPatHeaderBytes, 0);
-  if (pHeader == nullptr)
-    return false;
-  const int32_t nWaves = pHeader[kPatWaveCountOffset];
-  if (nWaves == 0)
-    return false;
+  uint8_t abHeader[kPatHeaderBytes] = {};
+  src.CopyTo(abHeader, 0, kPatHeaderBytes);
+  const int32_t nWaves = abHeader[kPatWaveCountOffset];
 
-  // Walk the waveform headers up to the middle waveform; each must lie in the file.
-  size_t nOffset = kPatHeaderBytes;
+  // Offsets in 64 bits: wave sizes come from the file unchecked.
+  int64_t nOffset = kPatHeaderBytes;
   WaveHeader w{};
   for (int32_t k = 0; k <= nWaves / 2; k++) {
-    if (nOffset > nFile || nFile - nOffset < kWaveHeaderBytes)
-      return false;
-    const uint8_t *const pWaveHeader = src.Read(nOffset, kWaveHeaderBytes, 0);
-    if (pWaveHeader == nullptr)
-      return false;
-    w = ReadWaveHeader(pWaveHeader);
-    if (w.nWaveSize < 0)
-      return false;
+    uint8_t abWave[kWaveHeaderBytes] = {};
+    if (nOffset >= 0 && uint64_t(nOffset) < nFile)
+      src.CopyTo(abWave, size_t(nOffset), kWaveHeaderBytes);
+    w = ReadWaveHeader(abWave);
     nOffset += kWaveHeaderBytes;
     if (k < nWaves / 2)
-      nOffset += size_t(w.nWaveSize);
+      nOffset += w.nWaveSize;
   }
-  // The chosen wave and its loop points must lie inside the file's data.
-  if (nOffset > nFile || size_t(w.nWaveSize) > nFile - nOffset)
-    return false;
-  if (w.nLoopStart < 0 || w.nLoopStart > w.nWaveSize || w.nLoopEnd < 0 || w.nLoopEnd > w.nWaveSize)
-    return false;
+  if (w.nWaveSize < 0)
+    w.nWaveSize = 0; // nothing to convert: the sample is empty
+  int32_t nPresent = 0;
+  if (nOffset >= 0 && uint64_t(nOffset) < nFile)
+    nPresent = uint64_t(w.nWaveSize) < nFile - uint64_t(nOffset) ? w.nWaveSize
+                                                                 : int32_t(nFile - size_t(nOffset));
 
   const float fRootHz = float(double(w.nRootFreq) * kRootFreqUnit);
-  const float r = float(w.nSampleRate) / fRootHz;
+  float r = float(w.nSampleRate) / fRootHz;
+  if (w.nWaveSize == 0)
+    r = kRefCycle; // unused: keeps the estimate below finite
   // A rate or root of 0 (or a ratio that yields more data than a patch can
   // hold) would never finish or never fit.
   if (!std::isfinite(r) || !(r > 0.0f))
@@ -340,7 +346,7 @@ bool FindPatWave(ByteSource &src, PatWave &pw) {
   const double fOutBytes = double(w.nWaveSize) / p * (double(kRefCycle) / r) * 2.0;
   if (fOutBytes > double(kMaxPatDataBytes) * 1.01)
     return false;
-  pw = {w, nOffset, r, p, fOutBytes};
+  pw = {w, nOffset >= 0 ? size_t(nOffset) : 0, nPresent, r, p, fOutBytes};
   return true;
 }
 
@@ -358,12 +364,14 @@ int32_t ParsePatSource(Instrument &inst, ByteSource &src) {
     return 0;
   const WaveHeader &w = pw.w;
   const int32_t p = pw.nWidth;
-  // A 16-bit wave of odd size reads one byte past its end, which must read
-  // as 0: zeros follow such a wave.
-  WaveReader rd{src, pw.nOffset, w.nWaveSize, p, p == 2 && (w.nWaveSize & 1) != 0 ? 2 : 0};
+  // A 16-bit wave of odd size reads one byte past its end, which reads as 0.
+  WaveReader rd{src, pw.nOffset, w.nWaveSize, pw.nPresent, p};
 
   inst.nLoopStart = 0;
   inst.nEnd = 0;
+  // A sample the set has no room left for is refused before it is converted.
+  if (pw.fOutBytes > double(SampleBytesLeft()))
+    return 0;
   // The size the rate ratio gives, a little more for its rounding, and the
   // slack: the buffer becomes the instrument's block, mostly without a move.
   ByteBuffer out;

@@ -9,10 +9,13 @@
 namespace vokra {
 
 constexpr int32_t kInstruments = 768;
-constexpr int32_t kMapSize = 128;   // programs, banks, notes and kits per map
-constexpr int32_t kPathBytes = 512; // szPath, NUL included
-constexpr int32_t kBlockSlack = 64; // zeroed bytes behind every data block's content
+constexpr int32_t kMapSize = 128;       // programs, banks, notes and kits per map
+constexpr int32_t kInstPathBytes = 512; // an instrument's szPath, NUL included
+constexpr int32_t kBlockSlack = 64;     // zeroed bytes behind every data block's content
 constexpr int32_t kEpcHeaderBytes = 64;
+// Sample memory of one whole sound set: a sample that would take it past this
+// is not loaded (listed as not loaded), so a damaged set cannot exhaust memory.
+constexpr size_t kMaxSetSampleBytes = size_t{1} << 30;
 // Sound sets and their samples live in szUnitDir + this.
 inline constexpr char kSoundSetDir[] = "VOKRA/";
 
@@ -25,6 +28,7 @@ enum : int32_t {
 
 // A movable data block: content plus kBlockSlack zero bytes, and a lock count.
 struct DataBlock;
+class ByteSource;
 
 // Written by the loader (configuration options, sample loaders); pData also
 // by LockInstrument and FreeLockCFG. The first 64 bytes mirror the EPC file
@@ -67,9 +71,9 @@ struct Instrument {
   int32_t nInstPanL; // min(127 - nInstPan, 63)
   int32_t nInstPanR; // min(nInstPan, 63)
 
-  char szPath[kPathBytes]; // full path of the sample file; empty: no sample
-  int32_t bPathCut;        // 0/1, the name did not fit szPath: the load fails
-  int32_t bLockOnUse;      // 1: locked by the program change that selects it
+  char szPath[kInstPathBytes]; // full path of the sample file; empty: no sample
+  int32_t bPathCut;            // 0/1, the name did not fit szPath: the load fails
+  int32_t bLockOnUse;          // 1: locked by the program change that selects it
 };
 static_assert(offsetof(Instrument, nDataSize) == 4 && offsetof(Instrument, nTranspose) == 23 &&
                   offsetof(Instrument, nStart) == 24 && offsetof(Instrument, bLoop) == 60,
@@ -97,6 +101,10 @@ DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes);
 uint8_t *LockBlock(DataBlock *hBlock);
 int32_t UnlockBlock(DataBlock *hBlock);
 void FreeBlock(DataBlock *hBlock);
+// Sample bytes the blocks may still take before the set reaches its limit
+// (kMaxSetSampleBytes unless a test set another with SetSampleLimit).
+size_t SampleBytesLeft();
+void SetSampleLimit(size_t nBytes);
 
 // Program change: locks instrument nInst's data when it has a block and a
 // null pData, storing the pointer in pData. Returns 1 when pData is set after.
@@ -127,6 +135,10 @@ int32_t LoadEpcSample(int32_t nInst);
 int32_t LoadFpvSample(int32_t nInst);
 int32_t LoadPatSample(int32_t nInst);
 int32_t ParseEpcSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
+// The EPC parser on a source: the size is checked against the header before
+// any data is read.
+int32_t ParseEpcSource(Instrument &inst, ByteSource &src);
+int32_t ParseFpvSource(Instrument &inst, ByteSource &src);
 int32_t ParseFpvSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
 int32_t ParsePatSample(Instrument &inst, const uint8_t *pFile, size_t nFile);
 

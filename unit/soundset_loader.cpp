@@ -11,11 +11,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <system_error>
 #include <thread>
 
 #include "unit/byte_source.h"
 #include "unit/loading_list.h"
+#include "unit/path_case.h"
 #include "unit/sample_loaders.h"
 #include "unit/sample_memory.h"
 #include "unit/soundset.h"
@@ -25,7 +27,8 @@ namespace vokra {
 
 namespace {
 
-// A regular file, read with pread: in pieces (ByteSource) or whole.
+// A regular file, read with pread: in pieces (ByteSource) or whole. A name
+// not found as written is looked up without regard to case.
 class FileSource final : public ByteSource {
 public:
   FileSource() = default;
@@ -36,8 +39,15 @@ public:
       close(m_fd);
   }
 
+  // Opened without waiting (a FIFO or device would block in open) and used
+  // only when it is a regular file.
   bool Open(const char *pszPath) {
-    m_fd = open(pszPath, O_RDONLY | O_CLOEXEC);
+    m_fd = open(pszPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      const std::string onDisk = ResolvePathCase(pszPath);
+      if (!onDisk.empty())
+        m_fd = open(onDisk.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    }
     struct stat st;
     if (m_fd < 0 || fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
       return false;
@@ -60,6 +70,8 @@ public:
     std::memset(m_buffer.get() + n, 0, nZeros);
     return m_buffer.get();
   }
+
+  size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) override { return ReadInto(p, nOffset, n); }
 
   // Up to n bytes at nOffset into p; how many were read.
   size_t ReadInto(uint8_t *p, size_t nOffset, size_t n) const {
@@ -98,18 +110,19 @@ int32_t ReadFileBytes(const char *pszPath, std::unique_ptr<uint8_t[]> &bytes, si
   return file.ReadInto(bytes.get(), 0, nSize + 1) == nSize ? 1 : 0;
 }
 
-using SampleParser = int32_t (*)(Instrument &, const uint8_t *, size_t);
+using SourceParser = int32_t (*)(Instrument &, ByteSource &);
 
-int32_t LoadSample(int32_t nInst, int32_t nType, SampleParser pfnParse) {
+// Opens instrument nInst's file and hands it to the parser, which reads only
+// the parts it needs.
+int32_t LoadSample(int32_t nInst, int32_t nType, SourceParser pfnParse) {
   if (nInst < 0 || nInst >= kInstruments)
     return 0;
   Instrument &inst = aInstrument[nInst];
   StartSampleLoad(inst, nType);
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t nSize = 0;
-  if (!ReadFileBytes(inst.szPath, bytes, nSize))
+  FileSource file;
+  if (!file.Open(inst.szPath))
     return 0;
-  return pfnParse(inst, bytes.get(), nSize);
+  return pfnParse(inst, file);
 }
 
 char LowerAscii(char c) {
@@ -164,27 +177,22 @@ size_t ExpectedSampleBytes(int32_t i) {
   FileSource file;
   if (nType == 0 || !file.Open(inst.szPath))
     return 0;
-  return nType == kTypePat ? PatSampleBytes(file) : file.Size();
+  if (nType == kTypePat)
+    return PatSampleBytes(file);
+  return file.Size() < kMaxSetSampleBytes ? file.Size() : kMaxSetSampleBytes;
 }
 
 } // namespace
 
 int32_t LoadEpcSample(int32_t nInst) {
-  return LoadSample(nInst, kTypeEpc, ParseEpcSample);
+  return LoadSample(nInst, kTypeEpc, ParseEpcSource);
 }
 int32_t LoadFpvSample(int32_t nInst) {
-  return LoadSample(nInst, kTypeFpv, ParseFpvSample);
+  return LoadSample(nInst, kTypeFpv, ParseFpvSource);
 }
 // Only the header, the wave headers up to the middle one and its data are read.
 int32_t LoadPatSample(int32_t nInst) {
-  if (nInst < 0 || nInst >= kInstruments)
-    return 0;
-  Instrument &inst = aInstrument[nInst];
-  StartSampleLoad(inst, kTypePat);
-  FileSource file;
-  if (!file.Open(inst.szPath))
-    return 0;
-  return ParsePatSource(inst, file);
+  return LoadSample(nInst, kTypePat, ParsePatSource);
 }
 
 int32_t LoadAllSamples() {
@@ -206,7 +214,10 @@ int32_t LoadAllSamples() {
   std::atomic<int8_t> anOutcome[kInstruments];
   for (int32_t k = 0; k < n; k++)
     anOutcome[k].store(-1, std::memory_order_relaxed);
-  std::barrier sized(2, [&]() noexcept { SampleExpect(nExpected.load()); });
+  std::barrier sized(2, [&]() noexcept {
+    const size_t nAll = nExpected.load();
+    SampleExpect(nAll < kMaxSetSampleBytes ? nAll : kMaxSetSampleBytes);
+  });
   const auto SizeAll = [&] {
     for (int32_t k; (k = nNextSize.fetch_add(1, std::memory_order_relaxed)) < n;)
       nExpected.fetch_add(ExpectedSampleBytes(anWith[k]), std::memory_order_relaxed);
@@ -261,11 +272,21 @@ int32_t LoadAllSamples() {
 }
 
 int32_t LoadCFG() {
-  // Room for the longest directory and name; precisions keep the reads
-  // inside the two fixed buffers even without their NUL.
-  char szPath[kUnitDirBytes + sizeof kSoundSetDir + kCfgNameBytes];
-  std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir, kSoundSetDir,
-                kCfgNameBytes - 1, szCfgName);
+  if (bUnitDirTooLong) {
+    std::fprintf(stderr, "vokraunit: the unit directory is longer than %d bytes: no sound set\n",
+                 kUnitDirBytes - 1);
+    return 0;
+  }
+  // A path past the system's limit could not be opened: say so rather than
+  // open a shorter one. Precisions keep the reads inside the fixed buffers.
+  char szPath[kPathBytes];
+  const int nLen = std::snprintf(szPath, sizeof szPath, "%.*s%s%.*s", kUnitDirBytes - 1, szUnitDir,
+                                 kSoundSetDir, kCfgNameBytes - 1, szCfgName);
+  if (nLen < 0 || size_t(nLen) >= sizeof szPath) {
+    std::fprintf(stderr, "vokraunit: sound-set path longer than %d bytes: %s%s%s\n", kPathBytes - 1,
+                 szUnitDir, kSoundSetDir, szCfgName);
+    return 0;
+  }
   std::unique_ptr<uint8_t[]> text;
   size_t nSize = 0;
   if (!ReadFileBytes(szPath, text, nSize))

@@ -1,5 +1,6 @@
 // The unit's entry points behind the plug-in exports: identification,
 // initialisation, rate and the per-sample mixing step Make.
+#include <cstdio>
 #include <cstring>
 
 #include "common/audio_math.h"
@@ -41,11 +42,18 @@ int32_t TestDLL() {
 
 void InitUNIT(void *hwnd, const char *pszDir) {
   hwndHost = hwnd;
-  // The copy is cut to fit; the host passes its program directory + "PLUGIN/".
+  // The host passes its program directory + "PLUGIN/". One that does not fit
+  // is reported and loads no set, rather than a set from a shorter path.
   if (pszDir == nullptr)
     pszDir = "";
-  std::strncpy(szUnitDir, pszDir, kUnitDirBytes - 1);
-  szUnitDir[kUnitDirBytes - 1] = '\0';
+  const size_t nDirLen = std::strlen(pszDir);
+  bUnitDirTooLong = nDirLen >= size_t(kUnitDirBytes) ? 1 : 0;
+  if (bUnitDirTooLong) {
+    std::fprintf(stderr, "vokraunit: unit directory of %zu bytes (at most %d): no sound set\n",
+                 nDirLen, kUnitDirBytes - 1);
+    pszDir = "";
+  }
+  std::memcpy(szUnitDir, pszDir, std::strlen(pszDir) + 1);
   StopAllVoices();
   InitChannels();
   BuildLfoSine();

@@ -26,12 +26,14 @@ void SetDword(RegKey *pKey, const char *pszName, uint32_t nValue) {
   RegSetValue(pKey, pszName, kRegDword, ab, sizeof ab);
 }
 
-// Reads a 4-byte value into *pnValue; leaves it when missing or of another form.
+// Reads a 4-byte value into *pnValue, whatever its type tag (a value
+// written by another tool as binary is still 4 bytes); leaves it when missing
+// or of another size.
 void QueryDword(RegKey *pKey, const char *pszName, uint32_t *pnValue) {
   uint8_t ab[4];
   uint32_t nType = 0;
   uint32_t nSize = sizeof ab;
-  if (RegQueryValue(pKey, pszName, &nType, ab, &nSize) && nType == kRegDword && nSize == sizeof ab)
+  if (RegQueryValue(pKey, pszName, &nType, ab, &nSize) && nSize == sizeof ab)
     *pnValue =
         uint32_t(ab[0]) | uint32_t(ab[1]) << 8 | uint32_t(ab[2]) << 16 | uint32_t(ab[3]) << 24;
 }

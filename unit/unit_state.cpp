@@ -9,6 +9,7 @@ int32_t nLfoPhase = 0;
 int32_t nLfoCount = 0;
 int32_t nVoiceTop = 0;
 char szUnitDir[kUnitDirBytes] = "";
+int32_t bUnitDirTooLong = 0;
 void *hwndHost = nullptr;
 char szCfgName[kCfgNameBytes] = "VOKRA.cfg";
 

@@ -1,5 +1,6 @@
-// The 256-voice engine: note start and release, pitch, the four render
-// routines and the two envelope models.
+// The 256-voice engine: note start and release, pitch (voices.cpp,
+// pitch.cpp), the four render routines (voice_step.cpp) with their envelopes
+// (envelope.cpp), and Make's voice loops (voice_mix.cpp, voice_stretch.cpp).
 #pragma once
 
 #include <cstdint>

@@ -191,5 +191,5 @@ TEST_F(CorruptionTest, ConfigurationText) {
       ASSERT_LT(anDrumMap[a][b], kInstruments);
     }
   for (const Instrument &inst : aInstrument)
-    ASSERT_LT(std::strlen(inst.szPath), size_t(kPathBytes));
+    ASSERT_LT(std::strlen(inst.szPath), size_t(kInstPathBytes));
 }

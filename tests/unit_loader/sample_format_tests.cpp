@@ -361,33 +361,69 @@ TEST_F(SampleFormatTest, PatchEnvelopeAndLoopPoints) {
   EXPECT_EQ(inst.nEnd, inst.nLoopStart);
 }
 
-TEST_F(SampleFormatTest, BrokenPatchesFailWithoutData) {
-  Instrument &inst = Fresh();
-  testsupport::PatWave w = Wave8(std::vector<uint8_t>(64, 3));
-  w.nLoopStart = 8;
-  w.nLoopEnd = 64;
-  ASSERT_EQ(ParsePat(inst, testsupport::MakePat({w})), 1); // loop end at the wave's end is fine
+namespace {
 
-  std::vector<Bytes> broken;
-  Bytes b = testsupport::MakePat({w, w, w});
-  b[85] = 0; // no waveforms
-  broken.push_back(b);
-  b = testsupport::MakePat({w, w, w});
-  b.resize(239 + 96 + 64 + 50); // second header cut
-  broken.push_back(b);
-  broken.push_back(Bytes(b.begin(), b.begin() + 238)); // file header cut
+// The data a patch converts to, and the fields read with it.
+struct Converted {
+  Bytes data;
+  int32_t nLoopStart, nEnd, bLoop;
+  bool operator==(const Converted &) const = default;
+};
+Converted Convert(const Bytes &patch) {
+  Instrument &inst = Fresh();
+  EXPECT_EQ(ParsePat(inst, patch), 1);
+  if (inst.pData == nullptr)
+    return {};
+  return {Bytes(inst.pData, inst.pData + inst.nDataSize), inst.nLoopStart, inst.nEnd, inst.bLoop};
+}
+
+} // namespace
+
+TEST_F(SampleFormatTest, CutPatchesLoadWithZerosForWhatIsMissing) {
+  testsupport::PatWave w = Wave8(std::vector<uint8_t>(64, 3));
+  w.nMode = 4; // looping
+  testsupport::PatWave other = Wave8(std::vector<uint8_t>(40, 9));
+
+  // Wave count 0: half of it picks the first wave.
+  Bytes b = testsupport::MakePat({w, other, other});
+  b[85] = 0;
+  EXPECT_EQ(Convert(b), Convert(testsupport::MakePat({w})));
+
+  // Wave data cut short: as if zeros followed, for 8- and 16-bit waves.
+  for (const uint8_t nMode : {uint8_t{4}, uint8_t{5}}) {
+    testsupport::PatWave full = w, cut = w;
+    full.nMode = cut.nMode = nMode;
+    full.data.resize(100, 0);
+    cut.nWaveSizeField = 100;
+    EXPECT_EQ(Convert(testsupport::MakePat({cut})), Convert(testsupport::MakePat({full})));
+  }
+
+  // Loop points outside the wave are never met: the end is the data's end.
   testsupport::PatWave bad = w;
-  bad.nWaveSizeField = 65; // data past the end of the file
-  broken.push_back(testsupport::MakePat({bad}));
-  bad.nWaveSizeField = 0x80000000; // negative
-  broken.push_back(testsupport::MakePat({bad}));
-  bad = w;
   bad.nLoopStart = 65;
-  broken.push_back(testsupport::MakePat({bad}));
-  bad = w;
   bad.nLoopEnd = 0xffffffff;
-  broken.push_back(testsupport::MakePat({bad}));
+  const Converted outside = Convert(testsupport::MakePat({bad}));
+  EXPECT_EQ(outside.nLoopStart, 0);
+  EXPECT_EQ(outside.nEnd, int32_t(outside.data.size()));
+
+  // The chosen wave's header cut after its size: the size's worth of zeros.
+  b = testsupport::MakePat({w, w, w});
+  const Converted zeros = Convert(Bytes(b.begin(), b.begin() + 239 + 96 + 64 + 50));
+  EXPECT_EQ(zeros.data, Bytes(2 * 64, 0));
+  // Headers cut before the size, or a negative size: an empty sample, which
+  // still loads.
+  for (const long nCut : {238L, 0L})
+    EXPECT_EQ(Convert(Bytes(b.begin(), b.begin() + nCut)).data.size(), 0u) << nCut;
   bad = w;
+  bad.nWaveSizeField = 0x80000000;
+  EXPECT_EQ(Convert(testsupport::MakePat({bad})).data.size(), 0u);
+}
+
+TEST_F(SampleFormatTest, PatchesThatNeverFinishConvertingFail) {
+  Instrument &inst = Fresh();
+  const testsupport::PatWave w = Wave8(std::vector<uint8_t>(64, 3));
+  std::vector<Bytes> broken;
+  testsupport::PatWave bad = w;
   bad.nSampleRate = 0;
   broken.push_back(testsupport::MakePat({bad}));
   bad = w;

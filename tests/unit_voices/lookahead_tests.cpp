@@ -11,6 +11,7 @@
 #include "common/unit_interface.h"
 #include "engine_fixture.h"
 #include "unit/lookahead.h"
+#include "unit/unit_dialogs.h"
 
 namespace {
 
@@ -313,6 +314,37 @@ TEST_F(LookAheadTest, ManyVoicesEndingInOneBlockLeaveTheSameTopAndFreeSlots) {
   perf.nSamples = 40 * 700 + 5000;
   perf.nSoundSeed = 5;
   ExpectSame(perf);
+}
+
+TEST_F(LookAheadTest, FinalGainChangedBetweenSamplesIsHeardFromTheNextOne) {
+  // One held note; the gain changes 50 samples into a 128-sample block.
+  const auto Play = [&](bool bAhead) {
+    vokra::InitUNIT(nullptr, "/nonexistent/");
+    vokra::nFinalGain = 127;
+    MakeSimple(0, std::vector<int16_t>(300, 9000));
+    const uint8_t abNoteOn[] = {3, 0, 0x90, 60, 100};
+    vokra::MidiIn(abNoteOn, -1);
+    std::vector<int32_t> anLeft;
+    for (int32_t i = 0; i < 200; ++i) {
+      if (i == 50) {
+        if (bAhead)
+          vokra::SetFinalGain(40);
+        else
+          vokra::nFinalGain = 40;
+      }
+      int32_t an[kAccCount] = {};
+      if (bAhead)
+        vokra::MakeAhead(an);
+      else
+        vokra::Make(an);
+      anLeft.push_back(an[kAccLeft]);
+    }
+    vokra::SyncAhead();
+    return anLeft;
+  };
+  const std::vector<int32_t> plain = Play(false);
+  ASSERT_NE(plain[49], plain[51]); // the change is audible
+  EXPECT_EQ(Play(true), plain);
 }
 
 } // namespace

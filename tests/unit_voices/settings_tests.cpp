@@ -3,14 +3,19 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "platform/registry.h"
 #include "unit/channels.h"
+#include "unit/soundset.h"
+#include "unit/unit_dialogs.h"
+#include "unit/unit_entry.h"
 #include "unit/unit_settings.h"
 #include "unit/unit_state.h"
+#include "unit/voices.h"
 
 namespace vokra_test {
 namespace {
@@ -103,6 +108,99 @@ TEST_F(SettingsTest, MissingValuesKeepMemoryExceptTheMaskWhichOpensAllChannels) 
   WriteValue("CFG", kRegSz, "GM.CFG", 6);
   vokra::LoadUnitSettings();
   EXPECT_STREQ(vokra::szCfgName, "GM.CFG");
+}
+
+TEST_F(SettingsTest, FourByteValuesAreReadWhateverTheirTypeTag) {
+  vokra::LoadUnitSettings(); // creates the key
+  const uint8_t abGain[4] = {77, 0, 0, 0};
+  WriteValue("nFinalGain", kRegBinary, abGain, 4);
+  WriteValue("bOverSample", kRegBinary, abGain, 2); // not 4 bytes: kept as it was
+  vokra::bOverSample = 0;
+  vokra::LoadUnitSettings();
+  EXPECT_EQ(vokra::nFinalGain, 77);
+  EXPECT_EQ(vokra::bOverSample, 0);
+}
+
+// Dialogs that answer as a user would, and count what they were asked.
+class ScriptedDialogs : public vokra::UnitDialogs {
+public:
+  int32_t RunMidi(void *) override {
+    vokra::aUnitChannel[9].bReceive = 0;
+    vokra::SetFinalGain(50);
+    return bConfirm;
+  }
+  int32_t RunSetup(void *) override {
+    std::strcpy(vokra::szCfgName, "other.cfg");
+    return bConfirm;
+  }
+  void *OpenEntry(void *) override {
+    nEntries++;
+    return &nEntries;
+  }
+  void CloseEntry(void *) override {}
+  int32_t bConfirm = 1;
+  int nEntries = 0;
+};
+
+class SysSigTest : public SettingsTest {
+protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    vokra::InstallUnitDialogs(&dialogs);
+    vokra::LoadUnitSettings();
+  }
+  void TearDown() override {
+    vokra::InstallUnitDialogs(nullptr);
+    vokra::RemoveCFG();
+    SettingsTest::TearDown();
+  }
+  ScriptedDialogs dialogs;
+};
+
+TEST_F(SysSigTest, ConfirmedMidiDialogSavesCancelledOneDoesNot) {
+  dialogs.bConfirm = 0;
+  EXPECT_EQ(vokra::RunSysSig(nullptr, 1), 0);
+  EXPECT_EQ(ReadDword("nUseCh"), 0xFFFFu);
+  EXPECT_EQ(vokra::nFinalGain, 50); // heard at once, not saved
+  EXPECT_EQ(ReadDword("nFinalGain"), 127u);
+  dialogs.bConfirm = 1;
+  EXPECT_NE(vokra::RunSysSig(nullptr, 1), 0);
+  EXPECT_EQ(ReadDword("nUseCh"), 0xFFFFu & ~(1u << 9));
+  EXPECT_EQ(ReadDword("nFinalGain"), 50u);
+}
+
+TEST_F(SysSigTest, ConfirmedSetupSavesStopsVoicesAndReloadsTheSet) {
+  fs::create_directories(m_dir / "VOKRA");
+  std::FILE *pFile = std::fopen((m_dir / "VOKRA" / "other.cfg").c_str(), "w");
+  ASSERT_NE(pFile, nullptr);
+  std::fputs("#\n", pFile);
+  std::fclose(pFile);
+  vokra::InitUNIT(nullptr, (m_dir.string() + "/").c_str());
+  std::strcpy(vokra::aInstrument[5].szPath, "left/from/before.epc");
+  vokra::aVoice[3].bActive = 1;
+  vokra::nVoiceTop = 4;
+  EXPECT_EQ(vokra::RunSysSig(nullptr, 2), 1); // LoadCFG's result
+  EXPECT_EQ(vokra::aVoice[3].bActive, 0);
+  EXPECT_EQ(vokra::nVoiceTop, 0);
+  EXPECT_STREQ(vokra::aInstrument[5].szPath, ""); // removed before the load
+  RegKey *pKey = RegOpenKey(kStaticsKey);
+  ASSERT_NE(pKey, nullptr);
+  char szName[16] = {};
+  uint32_t nType = 0, nSize = sizeof szName - 1;
+  EXPECT_TRUE(RegQueryValue(pKey, "CFG", &nType, reinterpret_cast<uint8_t *>(szName), &nSize));
+  RegCloseKey(pKey);
+  EXPECT_STREQ(szName, "other.cfg");
+}
+
+TEST_F(SysSigTest, EntryWindowOpensOnce) {
+  const intptr_t h = vokra::RunSysSig(nullptr, 3);
+  EXPECT_NE(h, 0);
+  EXPECT_EQ(vokra::RunSysSig(nullptr, 3), h);
+  EXPECT_EQ(dialogs.nEntries, 1);
+  vokra::ForgetEntryWindow();
+  vokra::RunSysSig(nullptr, 3);
+  EXPECT_EQ(dialogs.nEntries, 2);
+  vokra::CloseEntryWindow();
 }
 
 } // namespace

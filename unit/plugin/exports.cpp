@@ -8,30 +8,22 @@
 #include "unit/channels.h"
 #include "unit/lookahead.h"
 #include "unit/soundset.h"
+#include "unit/unit_dialogs.h"
 #include "unit/unit_entry.h"
 #include "unit/unit_settings.h"
 
 #define VOKRA_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace {
-// The data entry window while it is open; at most one exists.
-void *hwndEntry = nullptr;
-} // namespace
-
 // Loading the library into the process reads the unit settings. Linux has no
 // thread-attach notification, so unlike a DLL the settings are not re-read
 // for each new thread of the host.
 __attribute__((constructor)) static void AttachUnit() {
-  hwndEntry = nullptr;
   vokra::LoadUnitSettings();
 }
 
 // Unloading closes the data entry window if it is open.
 __attribute__((destructor)) static void DetachUnit() {
-  if (hwndEntry != nullptr) {
-    // No dialogs yet: nothing can have opened it.
-    hwndEntry = nullptr;
-  }
+  vokra::CloseEntryWindow();
 }
 
 VOKRA_EXPORT int32_t GetType(void) {
@@ -87,13 +79,10 @@ VOKRA_EXPORT void MidiIn(const uint8_t *pMsg, int32_t nSource) {
   vokra::MidiIn(pMsg, nSource);
 }
 
-// The MIDI (1), SETUP (2) and data entry (3) dialogs come with the unit's
-// dialog layer; until then every code does nothing and returns 0.
+// The MIDI (1), SETUP (2) and data entry (3) dialogs, and what follows a
+// confirmed one; without an installed dialog layer every code returns 0.
 VOKRA_EXPORT intptr_t SysSig(UnitWindow hwnd, int32_t nCode) {
-  (void)hwnd;
-  (void)nCode;
-  vokra::SyncAhead(); // the dialogs will change settings and channels
-  return 0;
+  return vokra::RunSysSig(hwnd, nCode);
 }
 
 // The exports must keep the types the host casts them to.

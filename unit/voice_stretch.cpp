@@ -1,21 +1,25 @@
-// The four render routines (with or without interpolation, simple or
-// five-stage envelope) and the two envelope models they run.
-#include <bit>
+// The vector stretch: a voice's quiet samples, eight a pass. One load when
+// the sample plays at its own rate, byte shuffles of a window for steps up
+// to an octave above the root (SSSE3), eight reads otherwise; with AVX2 the
+// eight sums in one register. Every way gives the sums of the plain loop.
+// RenderRun drives it over a run, stepping the samples between stretches one
+// by one; kept in this file so that each stretch's loop inlines into it.
+#include "unit/voice_stretch.h"
+
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #endif
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h> // the AVX2 loops (VOKRA_WIDE_SUMS)
-#endif
 
 #include "common/audio_math.h"
 #include "unit/channels.h"
+#include "unit/envelope.h"
 #include "unit/soundset.h"
 #include "unit/unit_state.h"
-#include "unit/voices.h"
+#include "unit/voice_math.h"
+#include "unit/voice_step.h"
 
 namespace vokra {
 
@@ -35,332 +39,9 @@ bool bWideSums = false;
 
 namespace {
 
-constexpr int32_t kAmpScale = 16384;         // out = sample x nAmp / 16384 (2^14)
-constexpr int32_t kVibratoScale = 1000000;   // sine 255 x modulation 127: about 3.3 %
-constexpr int32_t kHoldCount = 0x7FFF;       // five-stage "hold": no further steps
-constexpr int32_t kFiveStageCountStep = 16;  // five-stage nEnvCount falls by 16 per tick
-constexpr int32_t kSimpleAttackPeriod = 5;   // ticks between simple attack steps
-constexpr int32_t kSimpleReleasePeriod = 20; // ticks between simple release steps
-constexpr int32_t kSimpleTop = 127;          // simple envelope peak level
-constexpr int32_t kRateBase = 96;            // five-stage counts are 96 - rate
-constexpr int32_t kPrefetchAhead = 256;      // bytes: 128 source samples ahead
-constexpr int32_t kPrefetchSpan = 1024;      // bytes of a voice's next block asked for at most
-constexpr int32_t kCacheLine = 64;           // bytes
-constexpr int64_t kVoiceScale = 8128;        // Make: instrument gain 64 x final gain 127
+constexpr int32_t kPrefetchSpan = 1024; // bytes of a voice's next block asked for at most
+constexpr int32_t kCacheLine = 64;      // bytes
 
-// The signed 16-bit little-endian sample at byte offset nOffset; 0 outside
-// the block (0 .. nLimit), so no position can read outside the data.
-int32_t Fetch(const uint8_t *pData, int32_t nOffset, int32_t nLimit) {
-  if (static_cast<uint32_t>(nOffset) > static_cast<uint32_t>(nLimit))
-    return 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    int16_t nSample; // one load instead of two bytes put together
-    std::memcpy(&nSample, pData + nOffset, sizeof nSample);
-    return nSample;
-  }
-  return static_cast<int16_t>(pData[nOffset] | (pData[nOffset + 1] << 8));
-}
-
-void EndVoice(Voice &rVoice) {
-  rVoice.bActive = 0;
-  CountVoices();
-}
-
-void SimpleTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rChannel) {
-  if (rVoice.nStage >= 4)
-    return;
-  // Counts and steps come from sample files unchecked: wrap, never overflow.
-  rVoice.nEnvCount = Wrap32(static_cast<int64_t>(rVoice.nEnvCount) - 1);
-  if (rVoice.nEnvCount > 0)
-    return;
-  switch (rVoice.nStage) {
-  case 0: {
-    // Any step above 127 - 0 reaches the top in one go: bound it there.
-    int64_t a = static_cast<int64_t>(rInst.nAttackStep) - (rChannel.nAttackTime - 64);
-    if (a < 1)
-      a = 1;
-    if (a > 2 * kSimpleTop)
-      a = 2 * kSimpleTop;
-    rVoice.nEnvCount = kSimpleAttackPeriod;
-    rVoice.nLevel += static_cast<int32_t>(a);
-    if (rVoice.nLevel >= kSimpleTop) {
-      rVoice.nLevel = kSimpleTop;
-      rVoice.nStage = 1;
-      rVoice.nEnvCount = rInst.nDecayPeriod;
-    }
-    break;
-  }
-  case 1:
-    rVoice.nEnvCount = rInst.nDecayPeriod;
-    rVoice.nLevel -= 1;
-    if (rVoice.nLevel <= rInst.nDecayLevel) {
-      rVoice.nStage = 2;
-      rVoice.nEnvCount = rInst.nDecay2Period;
-    }
-    break;
-  case 2:
-    rVoice.nEnvCount = rInst.nDecay2Period;
-    rVoice.nLevel -= 1;
-    if (rVoice.nLevel <= rInst.nFloorLevel)
-      rVoice.nLevel = rInst.nFloorLevel;
-    break;
-  default: { // 3 release
-    int64_t r = static_cast<int64_t>(rInst.nReleaseStep) - (rChannel.nReleaseTime - 64);
-    if (r < 1)
-      r = 1;
-    rVoice.nEnvCount = kSimpleReleasePeriod;
-    rVoice.nLevel = Wrap32(rVoice.nLevel - r);
-    break;
-  }
-  }
-  if (rVoice.nLevel <= 0) {
-    rVoice.nLevel = 0;
-    rVoice.nStep = 0;
-    rVoice.nEnvCount = 0;
-    rVoice.nFrac = 0;
-    rVoice.nPos = 0;
-    rVoice.nStage = 4;
-    EndVoice(rVoice);
-  }
-  rVoice.nAmp = Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
-}
-
-// One level step towards a target; true when the target is reached.
-bool StepToward(Voice &rVoice, int32_t nDepth, int32_t nTarget) {
-  if (nDepth < 0) {
-    rVoice.nLevel += 1;
-    return rVoice.nLevel >= nTarget;
-  }
-  rVoice.nLevel -= 1;
-  return rVoice.nLevel <= nTarget;
-}
-
-void FiveStageTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rChannel) {
-  if (rVoice.nStage >= 5)
-    return;
-  rVoice.nEnvCount -= kFiveStageCountStep;
-  if (rVoice.nEnvCount > 0)
-    return;
-
-  int32_t nReload;
-  bool bHold = false;
-  switch (rVoice.nStage) {
-  case 0:
-    nReload = (kRateBase - rInst.nAttackRate - (rChannel.nAttackTime - 64)) * 4;
-    if (nReload < 1)
-      nReload = 1;
-    break;
-  case 1:
-    nReload = (kRateBase - rInst.nDecay1Rate) * 2;
-    bHold = nReload == 0;
-    break;
-  case 2:
-    nReload = (kRateBase - rInst.nDecay2Rate) * 4;
-    bHold = nReload == 0 || rInst.nDecay2Depth == 0;
-    break;
-  case 3:
-    nReload = (kRateBase - rInst.nDecay3Rate) * 3;
-    bHold = nReload == 0;
-    break;
-  default: { // 4 release
-    const int32_t c = kRateBase - rInst.nReleaseRate;
-    if (c == 0)
-      rVoice.nLevel = 0;
-    nReload = (c - (rChannel.nReleaseTime - 64)) * 2;
-    if (nReload < 1)
-      nReload = 1;
-    break;
-  }
-  }
-
-  if (bHold) {
-    rVoice.nEnvCount = kHoldCount;
-  } else {
-    rVoice.nEnvCount = nReload;
-    // The divider gate lets one expiry in nRateDivider + 2 make a step.
-    if (rVoice.nEnvSub <= rInst.nRateDivider) {
-      rVoice.nEnvSub += 1;
-      return;
-    }
-    rVoice.nEnvSub = 0;
-    const int32_t t1 = rInst.nPeakLevel - rInst.nDecay1Depth;
-    const int32_t t2 = t1 - rInst.nDecay2Depth;
-    switch (rVoice.nStage) {
-    case 0:
-      rVoice.nLevel += 1;
-      if (rVoice.nLevel >= rInst.nPeakLevel) {
-        rVoice.nLevel = rInst.nPeakLevel;
-        rVoice.nStage = 1;
-        rVoice.nEnvCount = kRateBase - rInst.nDecay1Rate;
-      }
-      break;
-    case 1:
-      if (StepToward(rVoice, rInst.nDecay1Depth, t1)) {
-        rVoice.nStage = 2;
-        rVoice.nEnvCount = kRateBase - rInst.nDecay2Rate;
-      }
-      break;
-    case 2:
-      if (StepToward(rVoice, rInst.nDecay2Depth, t2)) {
-        rVoice.nStage = 3;
-        rVoice.nEnvCount = kRateBase - rInst.nDecay3Rate;
-      }
-      break;
-    default: // 3 sustain decay, 4 release
-      rVoice.nLevel -= 1;
-      break;
-    }
-  }
-  if (rVoice.nLevel <= 0) {
-    rVoice.nLevel = 0;
-    rVoice.nStep = 0;
-    rVoice.nFrac = 0;
-    rVoice.nPos = 0;
-    rVoice.nEnvCount = kHoldCount;
-    rVoice.nStage = 5;
-    EndVoice(rVoice);
-  }
-  rVoice.nAmp = Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
-}
-
-// End-of-data rule, once nPos has passed nEnd. Kept out of line: it runs
-// once per loop pass, not per sample.
-template <bool kFiveStage> [[gnu::noinline]] void PastEnd(Voice &rVoice, const Instrument &rInst) {
-  const int32_t nEnd = rInst.nEnd;
-  // Distance the loop jumps back; the loop runs from nEnd + 2 - nLoopBack to nEnd.
-  // Formed wide: loop points come from sample files unchecked.
-  int64_t nLoopBack;
-  if (kFiveStage)
-    nLoopBack = rInst.nLoopLength;
-  else
-    nLoopBack = static_cast<int64_t>(nEnd) - rInst.nLoopStart + 2;
-  if (!rInst.bLoop) {
-    rVoice.nStage = kFiveStage ? 5 : 4;
-    EndVoice(rVoice);
-    return;
-  }
-  if (kFiveStage && aUnitChannel[rVoice.nChannel].bRhythm) {
-    rVoice.nLevel = 0;
-    rVoice.nStage = 5;
-    rVoice.bHeldOff = 0;
-    EndVoice(rVoice);
-  }
-  int64_t nPos = rVoice.nPos - nLoopBack;
-  // A step longer than the loop leaves the position past the end:
-  // fold it into the loop, or end the voice when the loop is empty.
-  if (nPos > nEnd && rVoice.bActive) {
-    if (nLoopBack > 0) {
-      const int64_t nLoopFrom = nEnd + 2 - nLoopBack;
-      nPos = nLoopFrom + (nPos - nLoopFrom) % nLoopBack;
-    } else {
-      rVoice.nStage = kFiveStage ? 5 : 4;
-      EndVoice(rVoice);
-    }
-  }
-  rVoice.nPos = Wrap32(nPos);
-}
-
-// The envelope ticks that fell due (nEnvTimer has reached nRateNow); a few
-// hundred to a few thousand a second, so out of line too.
-template <bool kFiveStage>
-[[gnu::noinline]] void RunEnvelope(Voice &rVoice, const Instrument &rInst, int32_t nRateNow) {
-  const UnitChannel &rChannel = aUnitChannel[rVoice.nChannel];
-  while (rVoice.nEnvTimer >= nRateNow) {
-    rVoice.nEnvTimer -= nRateNow;
-    if (kFiveStage)
-      FiveStageTick(rVoice, rInst, rChannel);
-    else
-      SimpleTick(rVoice, rInst, rChannel);
-  }
-}
-
-// A voice with nothing to play ends at once, without a recount. A negative
-// size (a corrupt header) counts as no data, as 0 does.
-bool EndWithoutData(Voice &rVoice, const Instrument &rInst) {
-  if (rInst.pData != nullptr && rVoice.nStep != 0 && rInst.nDataSize > 0)
-    return false;
-  rVoice.nStage = kStageEnded;
-  rVoice.bActive = 0;
-  return true;
-}
-
-// A voice's output at position p0 and fraction f0 (read before the step):
-// the sample, or the line to the next one (past nEnd, the loop's start, or
-// the sample a loop length back), times the amplitude.
-template <bool kInterp, bool kFiveStage>
-inline int32_t VoiceSample(const Instrument &rInst, int32_t nLimit, int32_t p0, int32_t f0,
-                           int32_t nAmp) {
-  const uint8_t *pData = rInst.pData;
-  int32_t x;
-  if (kInterp) {
-    int32_t q = Wrap32(static_cast<int64_t>(p0) + 2);
-    if (q > rInst.nEnd)
-      q = kFiveStage ? Wrap32(static_cast<int64_t>(p0) + 2 - rInst.nLoopLength) : rInst.nLoopStart;
-    const int32_t s0 = Fetch(pData, p0, nLimit);
-    const int32_t s1 = Fetch(pData, q, nLimit);
-    x = s0 + (s1 - s0) * f0 / kStepUnit;
-  } else {
-    x = Fetch(pData, p0, nLimit);
-  }
-  return Wrap32(static_cast<int64_t>(x) * nAmp / kAmpScale);
-}
-
-// The frame shared by all four routines. kInterp: linear interpolation;
-// kFiveStage: five-stage envelope and its end-of-data rules. nSine and nRateNow
-// are anLfoSine[nLfoPhase] and nRate, which stay put during a Make call. The
-// voice's fields are read into locals once: stores through the record could
-// otherwise alias every later read.
-template <bool kInterp, bool kFiveStage>
-inline int32_t RenderVoice(Voice &rVoice, int32_t nSine, int32_t nRateNow) {
-  const Instrument &rInst = aInstrument[rVoice.nInstrument];
-  const uint8_t *pData = rInst.pData;
-  const int32_t nStep = rVoice.nStep;
-  const int32_t nDataSize = rInst.nDataSize;
-  if (EndWithoutData(rVoice, rInst))
-    return 0;
-  const int32_t nEnd = rInst.nEnd;
-  const int32_t nLimit = nDataSize + kBlockSlack - 2; // last offset inside the block
-  const int32_t p0 = rVoice.nPos;
-  const int32_t f0 = rVoice.nFrac;
-  const int32_t nAmp = rVoice.nAmp; // the end-of-data rule leaves it alone
-  const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
-  // Dozens of voices each read their own stream of sample data, more streams
-  // than the hardware follows: ask for the data a few lines ahead. A hint
-  // only; it never faults, also past the block.
-  __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(pData) +
-                                                    static_cast<uint32_t>(p0) + kPrefetchAhead));
-
-  // Without modulation the vibrato term is 0: skip its 64-bit product.
-  int32_t nInc = nStep;
-  if (nModulation != 0)
-    nInc = nStep + Wrap32(static_cast<int64_t>(nStep) * nSine * nModulation / kVibratoScale);
-  const int32_t nFrac = f0 + nInc;
-  if (nFrac >= kStepUnit) {
-    // nFrac is positive here: the unsigned quotient is the same and cheaper.
-    const int32_t nWhole = static_cast<int32_t>(static_cast<uint32_t>(nFrac) / uint32_t{kStepUnit});
-    const int32_t nPos = Wrap32(p0 + 2 * static_cast<int64_t>(nWhole));
-    rVoice.nFrac = nFrac - kStepUnit * nWhole;
-    rVoice.nPos = nPos;
-    if (nPos > nEnd)
-      PastEnd<kFiveStage>(rVoice, rInst);
-  } else {
-    rVoice.nFrac = nFrac;
-  }
-
-  const int32_t nOut = VoiceSample<kInterp, kFiveStage>(rInst, nLimit, p0, f0, nAmp);
-
-  const int32_t nEnvTimer = rVoice.nEnvTimer + rVoice.nEnvClock;
-  rVoice.nEnvTimer = nEnvTimer;
-  if (nEnvTimer >= nRateNow)
-    RunEnvelope<kFiveStage>(rVoice, rInst, nRateNow);
-  return nOut;
-}
-
-// Samples of a voice that raise no event: no envelope step, no step past
-// nEnd, no vibrato. Position and fraction advance by the step's whole and
-// fractional parts, the same sums RenderVoice forms with its division.
-// kChecked: a position may lie outside the data, so reads go through Fetch's
-// bound; otherwise every read is known to be inside.
 // Make's weighting of a voice, out x nGain / 8128: at the usual gains it is
 // out itself, and when 127 divides nGain (the final gain at its default) it
 // is out x (nGain / 127) / 64, a shift.
@@ -369,14 +50,47 @@ enum class Weight { Unit, Shift, Divide };
 template <Weight kWeight> int64_t Weigh(int32_t nOut, int64_t nGain) {
   if constexpr (kWeight == Weight::Unit)
     return nOut;
-  if constexpr (kWeight == Weight::Shift) {
-    const int64_t v = nOut * nGain; // nGain here is nGain / 127, below 2^24
-    return (v + ((v >> 63) & (kVoiceScale / 127 - 1))) >> 6;
-  }
+  if constexpr (kWeight == Weight::Shift)
+    return ShiftTowardZero<6>(nOut * nGain); // nGain here is nGain / 127, below 2^24
   return static_cast<int64_t>(static_cast<uint64_t>(nOut) * static_cast<uint64_t>(nGain)) /
          kVoiceScale;
 }
 
+// a / b for a >= 0, b > 0; in 32 bits when they fit, the cheaper division.
+inline int64_t Div(int64_t a, int64_t b) {
+  if (a <= UINT32_MAX && b <= UINT32_MAX)
+    return static_cast<uint32_t>(a) / static_cast<uint32_t>(b);
+  return a / b;
+}
+
+// a / b rounded up, for a, b > 0.
+inline int64_t DivUp(int64_t a, int64_t b) {
+  return Div(a + b - 1, b);
+}
+
+// Samples from now on that raise no event, at most nMax, when at most
+// nQuietTicks envelope ticks may fall due in them: 0 when the next sample
+// raises one (or the voice is in a state the shortcut does not cover).
+int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
+                     int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
+  if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
+    return 0;
+  int64_t n = nMax;
+  // The first sample that is not quiet is the one whose clock sum reaches
+  // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
+  const int64_t nTickRoom = (static_cast<int64_t>(nQuietTicks) + 1) * nRateNow - nTimer;
+  if (nTickRoom <= n * nClock)
+    n = DivUp(nTickRoom, nClock) - 1;
+  // The step passes nEnd in the first sample whose whole steps exceed
+  // (nEnd - p) / 2.
+  const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
+  if (nEndRoom <= n * nStep)
+    n = DivUp(nEndRoom, nStep) - 1;
+  return static_cast<int32_t>(n);
+}
+
+// kChecked: a position may lie outside the data, so reads go through Fetch's
+// bound; otherwise every read is known to be inside.
 template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct Stretch {
   const uint8_t *pData;
   int32_t nLimit;
@@ -477,16 +191,12 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   // x x nAmp / 16384 (then, Shift, x (nGain / 127) / 64), truncated toward
   // zero as Weigh does, from the 32-bit products of four lanes.
   [[gnu::always_inline]] static __m128i Out(__m128i vProduct, const Factors &k) {
-    const __m128i vBias = _mm_set1_epi32(kAmpScale - 1);
-    __m128i vOut = _mm_srai_epi32(
-        _mm_add_epi32(vProduct, _mm_and_si128(_mm_srai_epi32(vProduct, 31), vBias)), 14);
+    __m128i vOut = ShiftTowardZero4<14>(vProduct);
     if constexpr (kWeight == Weight::Shift) {
-      const __m128i vBias64 = _mm_set1_epi32(kVoiceScale / 127 - 1);
       const __m128i vOut16 = _mm_packs_epi32(vOut, vOut); // in range: exact
       const __m128i vWeighted =
           _mm_unpacklo_epi16(_mm_mullo_epi16(vOut16, k.vGain), _mm_mulhi_epi16(vOut16, k.vGain));
-      vOut = _mm_srai_epi32(
-          _mm_add_epi32(vWeighted, _mm_and_si128(_mm_srai_epi32(vWeighted, 31), vBias64)), 6);
+      vOut = ShiftTowardZero4<6>(vWeighted);
     }
     return vOut;
   }
@@ -572,16 +282,10 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   [[gnu::target("avx2"), gnu::always_inline]] static void AddEightWide(int32_t *pnSum, __m128i vX,
                                                                        const WideFactors &k) {
     const __m256i vProduct = _mm256_mullo_epi32(_mm256_cvtepi16_epi32(vX), k.vAmp);
-    __m256i vOut = _mm256_srai_epi32(
-        _mm256_add_epi32(vProduct, _mm256_and_si256(_mm256_srai_epi32(vProduct, 31),
-                                                    _mm256_set1_epi32(kAmpScale - 1))),
-        14);
+    __m256i vOut = ShiftTowardZero8<14>(vProduct);
     if constexpr (kWeight == Weight::Shift) {
       const __m256i vWeighted = _mm256_mullo_epi32(vOut, k.vGain); // within 16 x 16 bits
-      vOut = _mm256_srai_epi32(
-          _mm256_add_epi32(vWeighted, _mm256_and_si256(_mm256_srai_epi32(vWeighted, 31),
-                                                       _mm256_set1_epi32(kVoiceScale / 127 - 1))),
-          6);
+      vOut = ShiftTowardZero8<6>(vWeighted);
     }
     auto *const pv = reinterpret_cast<__m256i *>(pnSum);
     _mm256_storeu_si256(pv, _mm256_add_epi32(_mm256_loadu_si256(pv), vOut));
@@ -689,52 +393,11 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 #endif
 };
 
-// Envelope ticks from now on that only count down (the envelope's level and
-// stage stay put): INT32_MAX once the envelope has finished.
-template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice) {
-  if (rVoice.nStage >= (kFiveStage ? 5 : 4))
-    return INT32_MAX;
-  const int32_t nStepDown = kFiveStage ? kFiveStageCountStep : 1;
-  if (rVoice.nEnvCount <= nStepDown)
-    return 0;
-  return (rVoice.nEnvCount - 1) / nStepDown;
-}
-
-// a / b for a >= 0, b > 0; in 32 bits when they fit, the cheaper division.
-inline int64_t Div(int64_t a, int64_t b) {
-  if (a <= UINT32_MAX && b <= UINT32_MAX)
-    return static_cast<uint32_t>(a) / static_cast<uint32_t>(b);
-  return a / b;
-}
-
-// a / b rounded up, for a, b > 0.
-inline int64_t DivUp(int64_t a, int64_t b) {
-  return Div(a + b - 1, b);
-}
-
-// Samples from now on that raise no event, at most nMax, when at most
-// nQuietTicks envelope ticks may fall due in them: 0 when the next sample
-// raises one (or the voice is in a state the shortcut does not cover).
-int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
-                     int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
-  if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
-    return 0;
-  int64_t n = nMax;
-  // The first sample that is not quiet is the one whose clock sum reaches
-  // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
-  const int64_t nTickRoom = (static_cast<int64_t>(nQuietTicks) + 1) * nRateNow - nTimer;
-  if (nTickRoom <= n * nClock)
-    n = DivUp(nTickRoom, nClock) - 1;
-  // The step passes nEnd in the first sample whose whole steps exceed
-  // (nEnd - p) / 2.
-  const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
-  if (nEndRoom <= n * nStep)
-    n = DivUp(nEndRoom, nStep) - 1;
-  return static_cast<int32_t>(n);
-}
-
-// Runs one stretch of n quiet samples, picking the loop for the gain and for
-// whether the reads need their bound.
+// Runs a stretch of n quiet samples from position p, fraction f, adding the
+// weighted samples to pnSum[0 .. n - 1]; picks the loop for the gain and for
+// whether the reads need their bound. Position and fraction advance by the
+// step's whole and fractional parts, the same sums the per-sample voice forms
+// with its division.
 template <bool kInterp, bool kFiveStage, Weight kWeight>
 void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t nStep, int64_t nGain,
                 int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
@@ -757,6 +420,8 @@ void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t n
                                                 nAmp,        nStep,  nGain}
         .Run(p, f, pnSum, n);
 }
+
+} // namespace
 
 template <bool kInterp, bool kFiveStage>
 VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t nRateNow,
@@ -864,74 +529,13 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   return {i, true};
 }
 
-} // namespace
-
-int32_t RenderSimple(int32_t nVoice) {
-  return RenderVoice<false, false>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
-}
-int32_t RenderSimpleInterp(int32_t nVoice) {
-  return RenderVoice<true, false>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
-}
-int32_t RenderFiveStage(int32_t nVoice) {
-  return RenderVoice<false, true>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
-}
-int32_t RenderFiveStageInterp(int32_t nVoice) {
-  return RenderVoice<true, true>(aVoice[nVoice], anLfoSine[nLfoPhase], nRate);
-}
-
-void MixVoices() {
-  const int32_t nSine = anLfoSine[nLfoPhase];
-  const int32_t nRateNow = nRate;
-  const int64_t nVoiceGain = nFinalGain;
-  // nVoiceTop is read anew each time: a voice that ends lowers it.
-  for (int32_t v = 0; v < nVoiceTop; ++v) {
-    Voice &rVoice = aVoice[v];
-    if (!rVoice.bActive)
-      continue;
-    // The four routines are known: a compare chain lets them inline here
-    // instead of a call through the pointer per voice and sample.
-    const PfnRender pfnRender = rVoice.pfnRender;
-    int32_t s;
-    if (pfnRender == RenderSimple)
-      s = RenderVoice<false, false>(rVoice, nSine, nRateNow);
-    else if (pfnRender == RenderSimpleInterp)
-      s = RenderVoice<true, false>(rVoice, nSine, nRateNow);
-    else if (pfnRender == RenderFiveStage)
-      s = RenderVoice<false, true>(rVoice, nSine, nRateNow);
-    else if (pfnRender == RenderFiveStageInterp)
-      s = RenderVoice<true, true>(rVoice, nSine, nRateNow);
-    else
-      s = pfnRender(v);
-    // s x nInstGain x nFinalGain / 8128, the product wrapping at 64 bits (as
-    // s x (nInstGain x nFinalGain), the same modulo 2^64). At the usual gains
-    // (64 x 127 = 8128) the quotient is s itself: |s x 8128| stays far below 2^63.
-    const int64_t nGain = static_cast<int64_t>(rVoice.nInstGain) * nVoiceGain;
-    int64_t nAdd = s;
-    if (nGain != kVoiceScale)
-      nAdd = static_cast<int64_t>(static_cast<uint64_t>(s) * static_cast<uint64_t>(nGain)) /
-             kVoiceScale;
-    *rVoice.pnSum = Wrap32(*rVoice.pnSum + nAdd);
-    *rVoice.pnVoiceCount += 1;
-  }
-}
-
-} // namespace vokra
-
-namespace vokra {
-
-VoiceRun RenderVoiceRun(int32_t nVoice, int32_t nCount, const int32_t *anSine, int32_t *pnSum) {
-  Voice &rVoice = aVoice[nVoice];
-  const int32_t nRateNow = nRate;
-  const int64_t nGain = static_cast<int64_t>(rVoice.nInstGain) * nFinalGain;
-  const PfnRender pfnRender = rVoice.pfnRender;
-  if (pfnRender == RenderSimpleInterp)
-    return RenderRun<true, false>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
-  if (pfnRender == RenderFiveStage)
-    return RenderRun<false, true>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
-  if (pfnRender == RenderFiveStageInterp)
-    return RenderRun<true, true>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
-  // Note-on picks one of the four; the simple one is the rest.
-  return RenderRun<false, false>(rVoice, nCount, anSine, nRateNow, nGain, pnSum);
-}
+template VoiceRun RenderRun<false, false>(Voice &, int32_t, const int32_t *, int32_t, int64_t,
+                                          int32_t *);
+template VoiceRun RenderRun<false, true>(Voice &, int32_t, const int32_t *, int32_t, int64_t,
+                                         int32_t *);
+template VoiceRun RenderRun<true, false>(Voice &, int32_t, const int32_t *, int32_t, int64_t,
+                                         int32_t *);
+template VoiceRun RenderRun<true, true>(Voice &, int32_t, const int32_t *, int32_t, int64_t,
+                                        int32_t *);
 
 } // namespace vokra

@@ -314,7 +314,8 @@ TEST(PatchRootNote, ReadsTheMiddleWaveform) {
   EXPECT_EQ(PatchRootNote(a.data(), a.size()), -1);
 }
 
-// A drum's note= becomes the key shift that makes the sample sound at that note.
+// A drum's note= becomes the key shift that makes the sample sound at that note:
+// a rhythm voice plays the root, held at middle C, at note 60 + K.
 TEST(TimidityReader, DrumNoteBecomesKeyShift) {
   TempDir t;
   std::vector<char> a(239 + 96 + 4, 0);
@@ -328,5 +329,5 @@ TEST(TimidityReader, DrumNoteBecomesKeyShift) {
   r.ParseText("dir " + t.path().string() + "\ndrumset 0\n40 d.pat note=50\n", "text",
               t.path().string());
   ASSERT_EQ(r.aPatches.size(), 1u);
-  EXPECT_EQ(r.aPatches[0].nKeyShift, 2);
+  EXPECT_EQ(r.aPatches[0].nKeyShift, 50 - 60);
 }

@@ -49,6 +49,9 @@ private:
 // Pitch of a GUS patch's middle waveform (the one the unit plays) as a MIDI
 // note number with fraction; -1 when the bytes are not a readable patch.
 double PatchRootNote(const uint8_t *pData, size_t nSize);
+// Scale factor of that waveform (1024: the pitch follows the key, 0: every
+// key plays the recorded pitch); -1 when the bytes are not a readable patch.
+int32_t PatchScaleFactor(const uint8_t *pData, size_t nSize);
 
 // Writes the unit's .cfg text for aPatches. Every program 0..127 and every
 // drum note 35..81 reaches an instrument: gaps in bank 0 take the nearest

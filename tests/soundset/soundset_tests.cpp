@@ -134,9 +134,15 @@ TEST(DefaultSoundSet, CoversGeneralMidiAndNamesExistingFiles) {
     EXPECT_TRUE(abDrum[n]) << "drum note " << n;
 }
 
-// The freepats configuration gives the piano amp=120: 120 % of the unit gain 64.
+// The freepats configuration gives the piano amp=120: 120 % of the unit gain 64
+// where the set names the patches themselves.
 TEST(DefaultSoundSet, CarriesAmplification) {
-  std::string sText = ReadText(fs::path(TORQA_PLUGIN_DIR) / "VOKRA" / "VOKRA.cfg");
+  TimidityReader r;
+  r.AddLink("freepats", "/usr/share/midi/freepats");
+  ASSERT_EQ(r.ReadFile("/etc/timidity/freepats.cfg"), 1);
+  std::string sText;
+  std::vector<std::string> aFilled;
+  ASSERT_EQ(WriteVokraCfg(r.aPatches, "freepats.cfg", &sText, &aFilled), 1);
   for (const CfgLine &l : ReadCfgLines(sText))
     if (l.nT == 1 && l.nP == 0) {
       EXPECT_EQ(l.nA, 77);
@@ -314,8 +320,7 @@ TEST(PatchRootNote, ReadsTheMiddleWaveform) {
   EXPECT_EQ(PatchRootNote(a.data(), a.size()), -1);
 }
 
-// A drum's note= becomes the key shift that makes the sample sound at that note:
-// a rhythm voice plays the root, held at middle C, at note 60 + K.
+// A drum's note= becomes the key shift that makes the sample sound at that note.
 TEST(TimidityReader, DrumNoteBecomesKeyShift) {
   TempDir t;
   std::vector<char> a(239 + 96 + 4, 0);

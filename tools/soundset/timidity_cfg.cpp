@@ -232,6 +232,7 @@ void TimidityReader::ParsePatchLine(const std::vector<std::string> &aWords,
         nGain = kMaxGain;
       }
       patch.nGain = nGain;
+      patch.nAmpPercent = n;
     } else if (sName == "pan") {
       // Pan -100 (left) .. 100 (right) becomes the unit's 1..128.
       int32_t nPan = 0;
@@ -309,6 +310,14 @@ int32_t PatchScaleFactor(const uint8_t *pData, size_t nSize) {
   for (int32_t w = 0; w < pData[85] / 2; ++w)
     nOffset += kWaveHeaderBytes + ReadLe32(pData + nOffset + 8);
   return pData[nOffset + 58] | (pData[nOffset + 59] << 8);
+}
+
+std::string TimidityReader::ResolveName(const std::string &sName) const {
+  for (const auto &[sLink, sTarget] : aLinks_)
+    if (sName.size() > sLink.size() && sName.compare(0, sLink.size(), sLink) == 0 &&
+        sName[sLink.size()] == '/')
+      return sTarget + sName.substr(sLink.size());
+  return "";
 }
 
 namespace {

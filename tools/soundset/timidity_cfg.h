@@ -17,6 +17,8 @@ struct SoundSetPatch {
   int32_t nGain;     // option A, 64 = the sample as recorded
   int32_t nPan;      // option S 1..128, 0 = not given
   int32_t nKeyShift; // option K, semitones (drums: the note the sample sounds at, minus 60)
+  // amp= as written, -1 when the line gives none
+  int32_t nAmpPercent = -1;
 };
 
 class TimidityReader {
@@ -27,6 +29,8 @@ public:
   // Reads a configuration file and the files it sources. Returns 1 when the
   // file itself could be read.
   int32_t ReadFile(const std::string &sPath);
+  // The file a sample name stands for (the link replaced by its target).
+  std::string ResolveName(const std::string &sName) const;
   // Parses configuration text; sWhere names it in warnings, sBaseDir resolves
   // relative `source` names.
   void ParseText(std::string_view sText, const std::string &sWhere, const std::string &sBaseDir);

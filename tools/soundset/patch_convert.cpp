@@ -344,11 +344,11 @@ int32_t UsualLowNote(int32_t nProgram) {
 
 // The level the converted sets play at: TiMidity++ scales a patch without
 // amp= to a full-scale peak and one with amp= by that percentage, and so do
-// these gains (option A 64 plays a full-scale sample at full scale). Measured
-// with tools/listen on eight openmsx songs: loudness within 1.3 dB of
-// TiMidity++'s, keep_on_rolling's loudest moment 0.5 dB below clipping.
-constexpr double kMelodicGain = 0.7;
-constexpr double kDrumGain = 1.15;
+// these gains (option A 64 plays a full-scale sample at full scale), set so
+// that none of the 31 openmsx songs clips at the default settings (loudest
+// peak -0.7 dBFS at 44100 Hz, -1.5 at 22050).
+constexpr double kMelodicGain = 0.53;
+constexpr double kDrumGain = 0.88;
 
 int32_t ConvertSoundSet(const TimidityReader &reader, const std::string &sLinkName,
                         const std::string &sDir, std::vector<SoundSetPatch> *pPatches,

@@ -251,18 +251,20 @@ static int32_t ResampleWave(const PatchWave &w, double dRatio, double dCutoff, b
     aOut = Resample(aIn, static_cast<double>(nIn), static_cast<double>(nOutLoop), dCutoff);
     if (aOut.size() < nOutLoop * 2)
       return 0;
-    // First point from which the output repeats itself every nOutLoop samples.
+    // First point from which the output repeats itself every nOutLoop samples
+    // (for nCheck samples in a row).
     size_t a = static_cast<size_t>(std::ceil(nLoopStart * static_cast<double>(nOutLoop) / nIn));
     const size_t nCheck = std::min<size_t>(nOutLoop, 256);
-    while (a + nOutLoop + nCheck < aOut.size()) {
-      bool bSettled = true;
-      for (size_t i = a; i < a + nCheck && bSettled; ++i)
-        bSettled = std::abs(aOut[i] - aOut[i + nOutLoop]) < 1.0f;
-      if (bSettled)
-        break;
-      ++a;
+    size_t nRun = 0;
+    for (size_t i = a; nRun < nCheck && i + nOutLoop < aOut.size(); ++i) {
+      if (std::abs(aOut[i] - aOut[i + nOutLoop]) < 1.0f) {
+        ++nRun;
+      } else {
+        nRun = 0;
+        a = i + 1;
+      }
     }
-    if (a + nOutLoop + nCheck >= aOut.size())
+    if (nRun < nCheck || a + nOutLoop > aOut.size())
       return 0;
     nOutLoopStart = a;
     aOut.resize(a + nOutLoop);

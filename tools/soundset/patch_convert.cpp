@@ -35,6 +35,9 @@ constexpr int32_t kUsualRange = 24;
 // samples within this many cents of the wanted pitch.
 constexpr double kLoopCents = 0.3;
 constexpr int32_t kMaxLoopRepeats = 64;
+// A converted wave larger than this (32 MiB) comes from a damaged header, not
+// from an instrument.
+constexpr double kMaxStoredSamples = 16 << 20;
 
 static uint32_t Le32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -220,6 +223,9 @@ static int32_t ResampleWave(const PatchWave &w, double dRatio, double dCutoff, b
   } else {
     aHead = w.aSamples;
   }
+  if (!(dRatio > 0) || (aHead.size() + 2 * aLoop.size()) * dRatio > kMaxStoredSamples ||
+      aLoop.size() * kMaxLoopRepeats * dRatio > kMaxStoredSamples)
+    return 0;
   std::vector<float> aOut;
   size_t nOutLoopStart = 0, nOutLoop = 0;
   if (!bLoop) {

@@ -143,12 +143,28 @@ static std::vector<float> Resample(const std::vector<float> &aIn, double dInRate
   soxr_quality_spec_t q = soxr_quality_spec(SOXR_VHQ | SOXR_LINEAR_PHASE, SOXR_HI_PREC_CLOCK);
   soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
   std::vector<float> aOut(static_cast<size_t>(std::floor(aIn.size() * dOutRate / dInRate)));
-  size_t nDone = 0;
-  soxr_error_t e = soxr_oneshot(dInRate, dOutRate, 1, aIn.data(), aIn.size(), nullptr, aOut.data(),
-                                aOut.size(), &nDone, &io, &q, nullptr);
+  soxr_error_t e = nullptr;
+  soxr_t pResampler = soxr_create(dInRate, dOutRate, 1, &e, &io, &q, nullptr);
   if (e)
     return {};
-  aOut.resize(nDone);
+  // Fed in pieces: given the whole input at once the resampler's queue grows
+  // by reallocation, one copy per growth.
+  constexpr size_t kPiece = 16384;
+  size_t nIn = 0, nOut = 0;
+  while (nOut < aOut.size()) {
+    const size_t nChunk = std::min(kPiece, aIn.size() - nIn);
+    size_t nUsed = 0, nMade = 0;
+    e = soxr_process(pResampler, nChunk ? aIn.data() + nIn : nullptr, nChunk, &nUsed,
+                     aOut.data() + nOut, aOut.size() - nOut, &nMade);
+    nIn += nUsed;
+    nOut += nMade;
+    if (e || (nChunk == 0 && nMade == 0))
+      break;
+  }
+  soxr_delete(pResampler);
+  if (e)
+    return {};
+  aOut.resize(nOut);
   return aOut;
 }
 

@@ -5,7 +5,7 @@
 
 FUZZ_NO_COVERAGE static void Check(const Conversion &c) {
   const EpcImage &e = c.epc;
-  FUZZ_CHECK(!e.aData.empty() && e.aData.size() <= (16u << 20));
+  FUZZ_CHECK(!e.aData.empty() && e.aData.size() <= (4u << 20));
   FUZZ_CHECK(e.nEnd == static_cast<int32_t>(2 * (e.aData.size() - 1)));
   FUZZ_CHECK(e.nLoopStart >= 0 && e.nLoopStart <= e.nEnd && e.nLoopStart % 2 == 0);
   FUZZ_CHECK(e.nReleaseStep >= 1 && e.nReleaseStep <= 127);

@@ -35,9 +35,9 @@ constexpr int32_t kUsualRange = 24;
 // samples within this many cents of the wanted pitch.
 constexpr double kLoopCents = 0.3;
 constexpr int32_t kMaxLoopRepeats = 64;
-// A converted wave larger than this (32 MiB) comes from a damaged header, not
-// from an instrument.
-constexpr double kMaxStoredSamples = 16 << 20;
+// A converted wave larger than this (8 MiB; freepats' largest is 2 MiB)
+// comes from a damaged header, not from an instrument.
+constexpr double kMaxStoredSamples = 4 << 20;
 
 static uint32_t Le32(const uint8_t *p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -147,12 +147,13 @@ static std::vector<float> Resample(const std::vector<float> &aIn, double dInRate
   soxr_t pResampler = soxr_create(dInRate, dOutRate, 1, &e, &io, &q, nullptr);
   if (e)
     return {};
-  // Fed in pieces: given the whole input at once the resampler's queue grows
-  // by reallocation, one copy per growth.
-  constexpr size_t kPiece = 16384;
+  // Fed in pieces that make about 16384 output samples each: given more at
+  // once the resampler's queue grows by reallocation, one copy per growth.
+  const size_t nPiece =
+      static_cast<size_t>(std::clamp(16384.0 * dInRate / dOutRate, 16.0, 16384.0));
   size_t nIn = 0, nOut = 0;
   while (nOut < aOut.size()) {
-    const size_t nChunk = std::min(kPiece, aIn.size() - nIn);
+    const size_t nChunk = std::min(nPiece, aIn.size() - nIn);
     size_t nUsed = 0, nMade = 0;
     e = soxr_process(pResampler, nChunk ? aIn.data() + nIn : nullptr, nChunk, &nUsed,
                      aOut.data() + nOut, aOut.size() - nOut, &nMade);

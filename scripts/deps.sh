@@ -7,7 +7,8 @@ TORQA_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libbenchmark-dev
   libfltk1.3-dev libsdl2-dev
-  freepats openttd-openmsx midicsv sox
+  freepats openttd-openmsx midicsv sox libsoxr-dev
+  timidity fluidsynth fluid-soundfont-gm python3-numpy
   clang libclang-rt-14-dev
   xvfb xauth fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
 )

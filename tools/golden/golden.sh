@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the golden matrix (songs x rates x effect settings) with torqa-cli and
-# the real unit over the default sound set, and records or checks the SHA-256
+# the real unit over the freepats patch set (PLUGIN/VOKRA/freepats-pat.cfg, the
+# GUS patches as the unit's patch loader converts them), and records or checks the SHA-256
 # of every WAV file. The digests pin the renderer's output bit for bit, so an
 # optimisation that changes one sample fails the check.
 #
@@ -54,7 +55,7 @@ Windows Registry Editor Version 5.00
 "nUseCh"=dword:0000ffff
 "nFinalGain"=dword:0000007f
 "bOverSample"=dword:0000000$interp
-"CFG"="VOKRA.cfg"
+"CFG"="$golden_cfg"
 
 EOF
 }
@@ -84,8 +85,9 @@ done
 [ ${#settings[@]} -gt 0 ] || settings=("${all_settings[@]}")
 
 cli=$build/torqa-cli
-if [ ! -x "$cli" ] || [ ! -f "$build/PLUGIN/VOKRA/VOKRA.cfg" ]; then
-  echo "golden: $cli or its PLUGIN/VOKRA/VOKRA.cfg is missing (build torqa-cli and the sound set)" >&2
+golden_cfg=freepats-pat.cfg
+if [ ! -x "$cli" ] || [ ! -f "$build/PLUGIN/VOKRA/$golden_cfg" ]; then
+  echo "golden: $cli or its PLUGIN/VOKRA/$golden_cfg is missing (build torqa-cli and the sound set)" >&2
   exit 1
 fi
 for s in "${songs[@]}"; do

@@ -1,7 +1,9 @@
 // torqa-mkcfg: turns a TiMidity-style configuration into a vokraunit .cfg.
 //
-//   torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... INPUT.cfg
+//   torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... [--samples NAME=DIR] INPUT.cfg
 //
+// With --samples every patch is converted into an EPC file in DIR (which the
+// sound-set directory reaches as NAME) and the .cfg names those files.
 // Sample files must lie below a DIR that the sound-set directory reaches
 // through a link called NAME. Whatever the .cfg cannot express is skipped with
 // a warning on stderr; every filled program and drum note is named there too
@@ -11,16 +13,18 @@
 #include <fstream>
 #include <string>
 
+#include "tools/soundset/patch_convert.h"
 #include "tools/soundset/timidity_cfg.h"
 
 static int Usage() {
-  std::fprintf(stderr, "usage: torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... INPUT.cfg\n");
+  std::fprintf(stderr, "usage: torqa-mkcfg [-q] [-o OUT.cfg] [--link NAME=DIR]... "
+                       "[--samples NAME=DIR] INPUT.cfg\n");
   return 2;
 }
 
 int main(int argc, char **argv) {
   TimidityReader reader;
-  std::string sInput, sOutput;
+  std::string sInput, sOutput, sSamplesName, sSamplesDir;
   bool bQuiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string sArg = argv[i];
@@ -34,6 +38,13 @@ int main(int argc, char **argv) {
       if (nEq == std::string::npos || nEq == 0)
         return Usage();
       reader.AddLink(sLink.substr(0, nEq), sLink.substr(nEq + 1));
+    } else if (sArg == "--samples" && i + 1 < argc) {
+      std::string sLink = argv[++i];
+      size_t nEq = sLink.find('=');
+      if (nEq == std::string::npos || nEq == 0)
+        return Usage();
+      sSamplesName = sLink.substr(0, nEq);
+      sSamplesDir = sLink.substr(nEq + 1);
     } else if (sArg[0] == '-' || !sInput.empty()) {
       return Usage();
     } else {
@@ -48,6 +59,16 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "torqa-mkcfg: %s\n", s.c_str());
   if (!bRead)
     return 1;
+  if (!sSamplesDir.empty()) {
+    std::vector<std::string> aWarnings;
+    int32_t nDone =
+        ConvertSoundSet(reader, sSamplesName, sSamplesDir, &reader.aPatches, &aWarnings);
+    for (const std::string &s : aWarnings)
+      std::fprintf(stderr, "torqa-mkcfg: %s\n", s.c_str());
+    if (!bQuiet)
+      std::fprintf(stderr, "torqa-mkcfg: %d patches converted into %s\n", nDone,
+                   sSamplesDir.c_str());
+  }
   std::string sText;
   std::vector<std::string> aFilled;
   if (!WriteVokraCfg(reader.aPatches, sInput, &sText, &aFilled)) {

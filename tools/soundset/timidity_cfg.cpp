@@ -207,6 +207,7 @@ void TimidityReader::ParsePatchLine(const std::vector<std::string> &aWords,
     return;
   }
   SoundSetPatch patch{bDrum_, nBank_, nKey, LinkedName(sFile), kUnitGain, 0, 0};
+  int32_t nPitchNote = -1; // note=: the one pitch a drum sounds at
   if (patch.sName.empty()) {
     aWarnings.push_back(sWhere + ": " + sFile +
                         " lies outside the linked directories, line skipped");
@@ -231,6 +232,7 @@ void TimidityReader::ParsePatchLine(const std::vector<std::string> &aWords,
         nGain = kMaxGain;
       }
       patch.nGain = nGain;
+      patch.nAmpPercent = n;
     } else if (sName == "pan") {
       // Pan -100 (left) .. 100 (right) becomes the unit's 1..128.
       int32_t nPan = 0;
@@ -251,21 +253,25 @@ void TimidityReader::ParsePatchLine(const std::vector<std::string> &aWords,
                             " (one pitch for every key) cannot be expressed, ignored");
         continue;
       }
-      std::ifstream in(sFile, std::ios::binary);
-      std::vector<uint8_t> aHead(1 << 20);
-      in.read(reinterpret_cast<char *>(aHead.data()), static_cast<std::streamsize>(aHead.size()));
-      double dRoot = PatchRootNote(aHead.data(), static_cast<size_t>(in.gcount()));
-      if (dRoot < 0) {
-        aWarnings.push_back(sWhere + ": note=" + sValue + " ignored, " + sFile +
-                            " has no readable root pitch");
-        continue;
-      }
-      // A rhythm voice sounds at the sample's root pitch plus the key shift.
-      patch.nKeyShift = static_cast<int32_t>(std::lround(n - dRoot));
+      nPitchNote = n;
     } else {
       aWarnings.push_back(sWhere + ": option " + sOpt + " cannot be expressed, ignored");
     }
   }
+  if (bDrum_ && nPitchNote < 0) {
+    // A rhythm voice plays the sample's root (held at middle C) at note 60 +
+    // K: a drum sounds at its key's pitch, one whose patch has scale factor
+    // 0 at its recorded pitch.
+    nPitchNote = nKey;
+    std::ifstream in(sFile, std::ios::binary);
+    std::vector<uint8_t> aHead(1 << 20);
+    in.read(reinterpret_cast<char *>(aHead.data()), static_cast<std::streamsize>(aHead.size()));
+    size_t nRead = static_cast<size_t>(in.gcount());
+    if (PatchScaleFactor(aHead.data(), nRead) == 0)
+      nPitchNote = static_cast<int32_t>(std::lround(PatchRootNote(aHead.data(), nRead)));
+  }
+  if (bDrum_)
+    patch.nKeyShift = nPitchNote - 60;
   for (SoundSetPatch &old : aPatches) {
     if (old.bDrum == patch.bDrum && old.nBank == patch.nBank && old.nKey == patch.nKey) {
       old = patch;
@@ -295,6 +301,23 @@ double PatchRootNote(const uint8_t *pData, size_t nSize) {
   if (dRootHz <= 0)
     return -1;
   return 69.0 + 12.0 * std::log2(dRootHz / 440.0);
+}
+
+int32_t PatchScaleFactor(const uint8_t *pData, size_t nSize) {
+  if (PatchRootNote(pData, nSize) < 0)
+    return -1;
+  size_t nOffset = kPatchHeaderBytes;
+  for (int32_t w = 0; w < pData[85] / 2; ++w)
+    nOffset += kWaveHeaderBytes + ReadLe32(pData + nOffset + 8);
+  return pData[nOffset + 58] | (pData[nOffset + 59] << 8);
+}
+
+std::string TimidityReader::ResolveName(const std::string &sName) const {
+  for (const auto &[sLink, sTarget] : aLinks_)
+    if (sName.size() > sLink.size() && sName.compare(0, sLink.size(), sLink) == 0 &&
+        sName[sLink.size()] == '/')
+      return sTarget + sName.substr(sLink.size());
+  return "";
 }
 
 namespace {

@@ -17,6 +17,8 @@ struct SoundSetPatch {
   int32_t nGain;     // option A, 64 = the sample as recorded
   int32_t nPan;      // option S 1..128, 0 = not given
   int32_t nKeyShift; // option K, semitones (drums: the note the sample sounds at, minus 60)
+  // amp= as written, -1 when the line gives none
+  int32_t nAmpPercent = -1;
 };
 
 class TimidityReader {
@@ -27,6 +29,8 @@ public:
   // Reads a configuration file and the files it sources. Returns 1 when the
   // file itself could be read.
   int32_t ReadFile(const std::string &sPath);
+  // The file a sample name stands for (the link replaced by its target).
+  std::string ResolveName(const std::string &sName) const;
   // Parses configuration text; sWhere names it in warnings, sBaseDir resolves
   // relative `source` names.
   void ParseText(std::string_view sText, const std::string &sWhere, const std::string &sBaseDir);
@@ -49,6 +53,9 @@ private:
 // Pitch of a GUS patch's middle waveform (the one the unit plays) as a MIDI
 // note number with fraction; -1 when the bytes are not a readable patch.
 double PatchRootNote(const uint8_t *pData, size_t nSize);
+// Scale factor of that waveform (1024: the pitch follows the key, 0: every
+// key plays the recorded pitch); -1 when the bytes are not a readable patch.
+int32_t PatchScaleFactor(const uint8_t *pData, size_t nSize);
 
 // Writes the unit's .cfg text for aPatches. Every program 0..127 and every
 // drum note 35..81 reaches an instrument: gaps in bank 0 take the nearest

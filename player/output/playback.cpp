@@ -4,11 +4,12 @@
 
 #include "platform/message_box.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 constexpr int32_t kPowerSaveMaxRate = 22050; // low-load blocks only up to this rate
@@ -17,17 +18,14 @@ constexpr int32_t kPumpPerStep = 2;          // messages handled before and afte
 
 WaveOutDevice *hWaveOut = nullptr;
 WaveHeader aWaveHeaders[kOutBufCount];
-int32_t bOutputOpen = 0;
-void *hwndTest = nullptr;
-PlaybackWindowHooks PlaybackHooks = {nullptr, nullptr};
 
 static int32_t bRefilling = 0;  // re-entry guard of the refill loop
 static int32_t bSongLocked = 0; // the song image is locked by this playback
 static int32_t bUnitsInUse = 0; // units have played since the last FreeLockCFG
 
 static void DragAccept(void *hwnd, int32_t bAccept) {
-  if (PlaybackHooks.pfnDragAcceptFiles)
-    PlaybackHooks.pfnDragAcceptFiles(hwnd, bAccept);
+  if (Hooks.pfnDragAcceptFiles)
+    Hooks.pfnDragAcceptFiles(hwnd, bAccept);
 }
 
 int32_t AllocOutputBuffers() {
@@ -129,6 +127,7 @@ void StartPlayback(void *hwnd) {
     return;
   LockSong();
   bSongLocked = 1;
+  ConnectRenderHooks();
   ClearRing();
   ResetRenderStats();
   SetBlockSize();
@@ -149,8 +148,8 @@ void StartPlayback(void *hwnd) {
     SeekToMeasure(nFrom);
     bSuppressNoteOn = 0;
   }
-  if (PlaybackHooks.pfnInvalidate)
-    PlaybackHooks.pfnInvalidate(hwnd);
+  if (Hooks.pfnInvalidate)
+    Hooks.pfnInvalidate(hwnd);
   bRefilling = 0;
 
   if (!bPlaying) {
@@ -173,9 +172,10 @@ void StartSoundTest(int32_t nProgram, int32_t nBank, int32_t nKey, int32_t nChan
   // The test dialog ignores its button while the device is open; so does this.
   if (bOutputOpen || !BuffersReady())
     return;
-  if (!OpenWaveDevice(hwndMain, &hWaveOut, nPCMRate))
+  if (!OpenWaveDevice(Hooks.hwndOwner, &hWaveOut, nPCMRate))
     return;
   bSuppressNoteOn = 0;
+  ConnectRenderHooks();
   for (int32_t i = 0; i < kOutBufCount; i++) {
     abMeterReady[i] = 0;
     anBufState[i] = 0;
@@ -267,7 +267,7 @@ void OnBufferDone(WaveHeader *pHdr) {
     for (int32_t s : anBufState)
       if (s != 0)
         return;
-    StopPlayback(hwndMain);
+    StopPlayback(Hooks.hwndOwner);
   }
 }
 

@@ -7,10 +7,10 @@
 #include <climits>
 
 #include "common/unit_interface.h"
-#include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/song/image_reader.h"
 #include "player/song/routing.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 
 int32_t anTrackPos[kMaxTracks];
 int32_t anTrackLen[kMaxTracks];
@@ -430,8 +430,8 @@ void SeekToMeasure(int32_t nMeasureTo) {
       // start measure (or forever, with 0 ticks per beat) would only stall the player.
       bSongOver = ActiveTrackCount() == 0;
     }
-    if (bUseEff3)
-      StepChorusLfo();
+    if (Hooks.pfnSeekSample)
+      Hooks.pfnSeekSample();
     if (bSongOver)
       break;
   }

@@ -10,7 +10,7 @@
 #include "platform/message_box.h"
 #include "player/song/image_reader.h"
 #include "player/song/song.h"
-#include "player/units/unit_host.h"
+#include "player/state/engine_hooks.h"
 
 uint8_t *hSongMem = nullptr;
 uint8_t *pSong = nullptr;
@@ -146,7 +146,7 @@ static int32_t AcceptHeader() {
     if (nFormat != 0 && nFormat != 1)
       continue;
     if (ImageByteAt(pImage, nImageEnd, i + kHdrDivision) & 0x80) {
-      ShowMessageBox(hwndMain, "タイムコードは扱えません", "形式の問題", MsgIcon::Error);
+      ShowMessageBox(Hooks.hwndOwner, "タイムコードは扱えません", "形式の問題", MsgIcon::Error);
       return 0;
     }
     // A division of 0 ticks would divide by zero in the tempo: not a usable header
@@ -167,7 +167,7 @@ int32_t LoadSmfBytes(const uint8_t *pData, int32_t nSize) {
   // locking failure the user is told of.
   uint8_t *pImage = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(nSize) + kSongSlack));
   if (!pImage) {
-    ShowMessageBox(hwndMain, "Global Memory", "ERROR", MsgIcon::None);
+    ShowMessageBox(Hooks.hwndOwner, "Global Memory", "ERROR", MsgIcon::None);
     return 0;
   }
   if (nSize > 0)

@@ -7,7 +7,8 @@
 
 #include "platform/dynlib.h"
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace {
@@ -126,7 +127,7 @@ void ScanUnits() {
     closedir(pDir);
   }
   if (nUnitCount >= kMaxUnits) {
-    ShowMessageBox(hwndMain, "プラグイン数が最大量を越えました", "プラグインの上限",
+    ShowMessageBox(Hooks.hwndOwner, "プラグイン数が最大量を越えました", "プラグインの上限",
                    MsgIcon::Warning);
   }
 }
@@ -183,7 +184,7 @@ void BindUnit(int32_t nSlot) {
   EnsurePluginDir();
   std::memset(s.szName, 0, sizeof s.szName);
   s.pfnGetName(s.szName);
-  s.pfnInitUNIT(hwndMain, szPluginDir);
+  s.pfnInitUNIT(Hooks.hwndOwner, szPluginDir);
   s.pfnLoadCFG();
   s.pfnSetRate(nPCMRate);
   s.bActive = 1;

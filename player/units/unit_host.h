@@ -47,7 +47,6 @@ extern UnitEntry aUnitEntries[kMaxUnits];
 extern int32_t nUnitCount;
 extern UnitSlot aUnitSlots[kUnitSlots];
 extern UnitMenuItem aUnitMenu[kMaxUnits]; // nUnitCount items; text is the entry's szName
-extern void *hwndMain;                    // handed to InitUNIT and SysSig; null headless
 extern char szPluginDir[300];             // program directory + "/PLUGIN/"
 
 void ScanUnits();

@@ -7,7 +7,7 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "support/fake_wave_out.h"
 #include "tools/smf/smf_writer.h"
@@ -86,7 +86,7 @@ int32_t TestWindowProc(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
   else if (nMessage == UM_REDRAW)
     gRedraws++;
   else if (nMessage == kMsgStop && bPlaying)
-    StopPlayback(hwndMain);
+    StopPlayback(nullptr);
   return 0;
 }
 

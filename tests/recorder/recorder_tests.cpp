@@ -19,7 +19,7 @@
 
 #include "platform/dynlib.h"
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
 #include "player/units/unit_host.h"

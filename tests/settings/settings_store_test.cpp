@@ -1,11 +1,11 @@
 // The settings store against a private registry file: what the first run
 // writes, what a load makes of stored values, and what a save writes back.
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 
 #include "platform/audio_devices.h"
 #include "platform/registry.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 #include <gtest/gtest.h>

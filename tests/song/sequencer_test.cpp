@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "capture_unit.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "player/render/effects.h"
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 #include "player/units/unit_host.h"
 
 void CliLoadSettings() {

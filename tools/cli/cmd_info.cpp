@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "tools/cli/commands.h"

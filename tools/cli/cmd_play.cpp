@@ -17,7 +17,7 @@
 #include "platform/message_box.h"
 #include "platform/wave_out.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"

@@ -24,7 +24,7 @@
 
 #include "platform/message_box.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/sequencer.h"

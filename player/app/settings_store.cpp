@@ -1,4 +1,4 @@
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 
 #include <bit>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include "platform/priority.h"
 #include "platform/registry.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 // Values are read as raw bytes straight into the fields, as the registry stores them.

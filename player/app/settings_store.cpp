@@ -18,15 +18,59 @@ static const char kProductMarker[] = "Powered by Velmar"; // stored without its 
 // "静的保存" in Shift-JIS, the code page the marker is stored in: 8 bytes, no NUL.
 static const uint8_t kStaticsMarker[8] = {0x90, 0xC3, 0x93, 0x49, 0x95, 0xDB, 0x91, 0xB6};
 
-static const size_t kPathRoom = sizeof(UnitSlot::szPath) - 1; // P0..P7: at most 259 bytes
+static const size_t kPathRoom = sizeof(UnitSlot::szPath) - 1; // P0..P7: the NUL is not stored
 static const size_t kDeviceNameRoom = kDeviceNameBytes - 1;   // DevPname: at most 31 bytes
+
+// How a value is stored: the numbers as REG_DWORD, the flags as REG_DWORD 0
+// or 1 (any stored non-zero reads as 1).
+enum class SettingType { Dword, Flag };
+
+// One persisted engine field. The range is what the setup dialog offers; a
+// load takes what is stored (only the priority is checked, below).
+struct Setting {
+  const char *pszName; // registry value name
+  SettingType nType;
+  void *pField;      // the 4-byte field it loads into and saves from
+  uint32_t nDefault; // first-run value, also the start value
+  uint32_t nMin;
+  uint32_t nMax;
+};
+
+// In the order they are written.
+static const Setting kSettings[] = {
+    {"nPCMRate", SettingType::Dword, &nPCMRate, 22050, 5200, 96000},
+    {"n3DLength", SettingType::Dword, &n3DLength, 0, 0, 1600},
+    {"n3DENGIN", SettingType::Dword, &n3DENGIN, 0, 0, 2},
+    // One of the four classes 0x40, 0x20, 0x80, 0x100; anything else loads as 0x20.
+    {"dwProcessPriority", SettingType::Dword, &dwProcessPriority, kNormalPriorityClass,
+     kNormalPriorityClass, kRealtimePriorityClass},
+    {"bPowerSave1", SettingType::Flag, &bPowerSave1, 0, 0, 1},
+    {"bDispEnable", SettingType::Flag, &bDispEnable, 1, 0, 1},
+    {"bUseEff1", SettingType::Flag, &bUseEff1, 1, 0, 1},
+    {"bUseEff3", SettingType::Flag, &bUseEff3, 1, 0, 1},
+    {"bLPF", SettingType::Flag, &bLPF, 0, 0, 1},
+};
+static_assert(sizeof nPCMRate == 4 && sizeof dwProcessPriority == 4, "fields of 4 bytes");
+
+// The values that are not one engine field each.
+static const char kDevMid[] = "DevMid";              // REG_BINARY, 2 bytes
+static const char kDevPid[] = "DevPid";              // REG_BINARY, 2 bytes
+static const char kDevPname[] = "DevPname";          // REG_SZ, at most 31 bytes, never compared
+static const char kPosX[] = "nPosX";                 // REG_DWORD, window left edge
+static const char kPosY[] = "nPosY";                 // REG_DWORD, window top edge
+static const char kSizeGeometry[] = "bSizeGeometry"; // REG_BINARY, 4 bytes: panel size mode
+
+int32_t bSettingsCreated = 0;
+PfnListDevices pfnListDevices = nullptr;
+
+static uint32_t FieldValue(const Setting &setting) {
+  uint32_t n;
+  std::memcpy(&n, setting.pField, 4);
+  return n;
+}
 
 static void WriteDword(RegKey *pKey, const char *pszName, uint32_t n) {
   RegSetValue(pKey, pszName, kRegDword, reinterpret_cast<const uint8_t *>(&n), 4);
-}
-
-static void WriteFlag(RegKey *pKey, const char *pszName, int32_t b) {
-  WriteDword(pKey, pszName, b ? 1 : 0);
 }
 
 static void WriteText(RegKey *pKey, const char *pszName, const char *psz, size_t nRoom) {
@@ -42,28 +86,35 @@ static int32_t ReadRaw(RegKey *pKey, const char *pszName, void *p, uint32_t nRoo
   return RegQueryValue(pKey, pszName, &nType, static_cast<uint8_t *>(p), &nSize);
 }
 
-static void ReadFlag(RegKey *pKey, const char *pszName, int32_t *pb) {
-  uint32_t n = 0;
-  if (ReadRaw(pKey, pszName, &n, 4))
-    *pb = n ? 1 : 0;
+static void WriteSettings(RegKey *pKey) {
+  for (const Setting &setting : kSettings) {
+    const uint32_t n = FieldValue(setting);
+    WriteDword(pKey, setting.pszName, setting.nType == SettingType::Flag ? (n ? 1 : 0) : n);
+  }
+}
+
+// Each field straight from its 4 stored bytes; a flag becomes 0 or 1.
+static void ReadSettings(RegKey *pKey) {
+  for (const Setting &setting : kSettings) {
+    if (setting.nType == SettingType::Dword) {
+      ReadRaw(pKey, setting.pszName, setting.pField, 4);
+      continue;
+    }
+    uint32_t n = 0;
+    if (ReadRaw(pKey, setting.pszName, &n, 4)) {
+      const int32_t b = n ? 1 : 0;
+      std::memcpy(setting.pField, &b, 4);
+    }
+  }
+}
+
+void SetDefaultSettings() {
+  for (const Setting &setting : kSettings)
+    std::memcpy(setting.pField, &setting.nDefault, 4);
 }
 
 static void SlotValueName(int32_t nSlot, char *pszName) {
   std::snprintf(pszName, 4, "P%d", nSlot);
-}
-
-static void Select3DEngine() {
-  switch (n3DENGIN) {
-  case 1:
-    pfn3DEngine = Engine3DMedium;
-    break;
-  case 2:
-    pfn3DEngine = Engine3DHeavy;
-    break;
-  default: // 0 and anything out of range; n3DENGIN keeps its value
-    pfn3DEngine = Engine3DLight;
-    break;
-  }
 }
 
 static void WriteSlotPaths(RegKey *pKey) {
@@ -78,24 +129,9 @@ static void WriteDevice(RegKey *pKey, int32_t nDevice) {
   WaveOutCaps caps = {};
   if (nDevice >= 0 && nDevice < kMaxDevices)
     caps = DevCapsTable[nDevice];
-  RegSetValue(pKey, "DevMid", kRegBinary, reinterpret_cast<const uint8_t *>(&caps.wMid), 2);
-  RegSetValue(pKey, "DevPid", kRegBinary, reinterpret_cast<const uint8_t *>(&caps.wPid), 2);
-  WriteText(pKey, "DevPname", caps.szPname, kDeviceNameRoom);
-}
-
-static void WriteEngineSettings(RegKey *pKey) {
-  WriteDword(pKey, "nPCMRate", static_cast<uint32_t>(nPCMRate));
-  WriteDword(pKey, "n3DLength", static_cast<uint32_t>(n3DLength));
-  WriteDword(pKey, "n3DENGIN", static_cast<uint32_t>(n3DENGIN));
-  WriteDword(pKey, "dwProcessPriority", dwProcessPriority);
-}
-
-static void WriteFlags(RegKey *pKey) {
-  WriteFlag(pKey, "bPowerSave1", bPowerSave1);
-  WriteFlag(pKey, "bDispEnable", bDispEnable);
-  WriteFlag(pKey, "bUseEff1", bUseEff1);
-  WriteFlag(pKey, "bUseEff3", bUseEff3);
-  WriteFlag(pKey, "bLPF", bLPF);
+  RegSetValue(pKey, kDevMid, kRegBinary, reinterpret_cast<const uint8_t *>(&caps.wMid), 2);
+  RegSetValue(pKey, kDevPid, kRegBinary, reinterpret_cast<const uint8_t *>(&caps.wPid), 2);
+  WriteText(pKey, kDevPname, caps.szPname, kDeviceNameRoom);
 }
 
 void CreateSettingsKey() {
@@ -111,33 +147,27 @@ void CreateSettingsKey() {
 
 void LoadSettings() {
   RegKey *pKey = RegOpenKey(kSettingsKey);
+  bSettingsCreated = 0;
   if (!pKey) {
-    // First run: store the start values.
+    // First run: store the start values, and the first device's identity,
+    // which needs the device list.
     CreateSettingsKey();
     pKey = RegOpenKey(kSettingsKey);
-    WriteEngineSettings(pKey);
-    WriteFlags(pKey);
+    bSettingsCreated = pKey != nullptr;
+    WriteSettings(pKey);
     WriteSlotPaths(pKey);
     nSelDevice = 0;
+    if (nDevCount == 0 && pfnListDevices)
+      pfnListDevices();
     WriteDevice(pKey, 0);
-    WriteDword(pKey, "nPosX", 0);
-    WriteDword(pKey, "nPosY", 0);
+    WriteDword(pKey, kPosX, 0);
+    WriteDword(pKey, kPosY, 0);
     int32_t nGeometry = 1;
-    RegSetValue(pKey, "bSizeGeometry", kRegBinary, reinterpret_cast<const uint8_t *>(&nGeometry),
-                4);
+    RegSetValue(pKey, kSizeGeometry, kRegBinary, reinterpret_cast<const uint8_t *>(&nGeometry), 4);
   }
 
-  ReadRaw(pKey, "nPCMRate", &nPCMRate, 4);
-  ReadRaw(pKey, "n3DLength", &n3DLength, 4);
-  ReadRaw(pKey, "dwProcessPriority", &dwProcessPriority, 4);
-  ReadRaw(pKey, "n3DENGIN", &n3DENGIN, 4);
-  Select3DEngine();
-
-  ReadFlag(pKey, "bPowerSave1", &bPowerSave1);
-  ReadFlag(pKey, "bDispEnable", &bDispEnable);
-  ReadFlag(pKey, "bUseEff1", &bUseEff1);
-  ReadFlag(pKey, "bUseEff3", &bUseEff3);
-  ReadFlag(pKey, "bLPF", &bLPF);
+  ReadSettings(pKey);
+  Apply3DEngineSetting();
 
   if (pKey) {
     // The stored texts carry no NUL; the zero-filled buffer ends them. Reading
@@ -152,8 +182,8 @@ void LoadSettings() {
 
   uint16_t wDevMid = 0, wDevPid = 0;
   char szDevPname[kDeviceNameBytes] = {}; // read for completeness; never compared
-  int32_t bHaveDevice = ReadRaw(pKey, "DevMid", &wDevMid, 2) & ReadRaw(pKey, "DevPid", &wDevPid, 2);
-  ReadRaw(pKey, "DevPname", szDevPname, kDeviceNameRoom);
+  int32_t bHaveDevice = ReadRaw(pKey, kDevMid, &wDevMid, 2) & ReadRaw(pKey, kDevPid, &wDevPid, 2);
+  ReadRaw(pKey, kDevPname, szDevPname, kDeviceNameRoom);
   RegCloseKey(pKey);
 
   // The device is known by its ids, not its place in the list; the last
@@ -173,9 +203,8 @@ void LoadSettings() {
 
 void SaveSettings() {
   RegKey *pKey = RegOpenKey(kSettingsKey);
-  WriteEngineSettings(pKey);
-  Select3DEngine();
-  WriteFlags(pKey);
+  WriteSettings(pKey);
+  Apply3DEngineSetting();
   WriteSlotPaths(pKey);
   WriteDevice(pKey, nSelDevice);
   RegCloseKey(pKey);
@@ -183,17 +212,17 @@ void SaveSettings() {
 
 void ReadWindowPlacement(WindowPoint *pPoint) {
   RegKey *pKey = RegOpenKey(kSettingsKey);
-  ReadRaw(pKey, "nPosX", &pPoint->x, 4);
-  ReadRaw(pKey, "nPosY", &pPoint->y, 4);
-  ReadRaw(pKey, "bSizeGeometry", &bSizeGeometry, 4);
+  ReadRaw(pKey, kPosX, &pPoint->x, 4);
+  ReadRaw(pKey, kPosY, &pPoint->y, 4);
+  ReadRaw(pKey, kSizeGeometry, &bSizeGeometry, 4);
   RegCloseKey(pKey);
 }
 
 void WriteWindowPlacement(const WindowPoint *pPoint) {
   RegKey *pKey = RegOpenKey(kSettingsKey);
-  WriteDword(pKey, "nPosX", static_cast<uint32_t>(pPoint->x));
-  WriteDword(pKey, "nPosY", static_cast<uint32_t>(pPoint->y));
-  RegSetValue(pKey, "bSizeGeometry", kRegBinary, reinterpret_cast<const uint8_t *>(&bSizeGeometry),
+  WriteDword(pKey, kPosX, static_cast<uint32_t>(pPoint->x));
+  WriteDword(pKey, kPosY, static_cast<uint32_t>(pPoint->y));
+  RegSetValue(pKey, kSizeGeometry, kRegBinary, reinterpret_cast<const uint8_t *>(&bSizeGeometry),
               4);
   RegCloseKey(pKey);
 }

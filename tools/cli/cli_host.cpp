@@ -4,14 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/render/effects.h"
 #include "player/app/settings_store.h"
+#include "player/app/startup.h"
 #include "player/units/unit_host.h"
 
 void CliLoadSettings() {
+  SetStartValues();
+  ClearUnitSlots();
   LoadSettings();
-  AllocReverbLine();
-  AllocChorusLine();
+  AllocEffectLines();
 }
 
 const char *CliPluginDir() {
@@ -20,23 +21,20 @@ const char *CliPluginDir() {
 
 int32_t CliBindUnits() {
   const char *pszDir = std::getenv("TORQA_PLUGIN_DIR");
-  if (pszDir && pszDir[0])
-    SetPluginDirectory(pszDir);
-  ScanUnits();
-  ApplyUnitSlots();
-  int32_t nBound = 0;
-  int32_t bSaved = 0;
-  for (const UnitSlot &slot : aUnitSlots) {
-    nBound += slot.hModule != nullptr;
-    bSaved |= slot.szPath[0] != 0;
+  if (!SetUnitDirectory(pszDir)) {
+    std::fprintf(stderr, "torqa-cli: the plug-in directory is too long: %.80s...\n",
+                 pszDir && pszDir[0] ? pszDir : "PLUGIN/ beside the program");
+    return 0;
   }
+  int32_t nBound = BindSavedUnits();
   if (nBound > 0 || nUnitCount == 0)
     return nBound;
+  int32_t bSaved = 0;
+  for (const UnitSlot &slot : aUnitSlots)
+    bSaved |= slot.szPath[0] != 0;
   if (bSaved)
     std::fprintf(stderr, "torqa-cli: the saved unit slots name no unit that loads; using %s\n",
                  aUnitEntries[0].szPath);
-  if (std::strlen(aUnitEntries[0].szPath) >= sizeof aUnitSlots[0].szPath)
-    return 0; // a slot cannot name it
   std::memcpy(aUnitSlots[0].szPath, aUnitEntries[0].szPath, sizeof aUnitSlots[0].szPath);
   BindUnit(0);
   return aUnitSlots[0].hModule ? 1 : 0;

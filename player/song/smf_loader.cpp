@@ -22,14 +22,6 @@ int32_t nTracksInHeader = 0;
 int32_t nDivision = 0;
 TrackInfo aTrackInfo[kMaxTracks];
 
-// Header field offsets from the MThd signature.
-enum : int32_t {
-  kHdrFormatLow = 9, // low byte of the format field
-  kHdrTracks = 10,
-  kHdrDivision = 12,
-  kHdrFirstChunk = 14, // the header length field is not read: 6 is assumed
-};
-
 void FreeSong() {
   std::free(hSongMem);
   hSongMem = nullptr;
@@ -125,9 +117,9 @@ void ScanTrackNames(int32_t nHeader) {
     return;
   int64_t nChunk = int64_t{nHeader} + kHdrFirstChunk;
   for (int32_t t = 0; t < nTracks; ++t) {
-    const uint32_t nLength = ImageBe32(pImage, nImageEnd, nChunk + 4);
+    const uint32_t nLength = ImageBe32(pImage, nImageEnd, nChunk + kChunkLength);
     aTrackInfo[t].nLength = static_cast<int32_t>(nLength); // as declared, wrapped
-    const int64_t nData = ClampToImage(nChunk + 8, nImageEnd);
+    const int64_t nData = ClampToImage(nChunk + kChunkData, nImageEnd);
     const int64_t nDataEnd = ClampToImage(nData + nLength, nImageEnd);
     ScanTrackEvents(nData, nDataEnd, aTrackInfo[t].szName);
     nChunk = nDataEnd;

@@ -174,8 +174,10 @@ static void DispatchMeta(int32_t t, uint8_t *pText) {
     Notify(t, 0xFF, nType, ReadVarLen(t));
     anTrackPos[t] = nLengthPos;
     ReadMetaText(t, nType == 0x01 ? pText : nullptr);
-    if (nType == 0x01)
+    if (nType == 0x01) {
       bTextChanged = 1;
+      InvalidateMainWindow();
+    }
     return;
   }
   // Read as a quantity: for every well-formed length (< 128) that is the single byte.

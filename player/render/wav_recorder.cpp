@@ -132,6 +132,12 @@ static void PrepareRecording(int32_t nRate) {
 RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress pfnProgress,
                            void *pUser, void *hwndOwner) {
   RecordResult result{kRecordDone, 0, 0};
+  // The units, the song and the first ring buffer would be shared with the
+  // running operation; a nested recording would also end the outer one.
+  if (bOutputOpen || hwndTest || bRecording) {
+    result.nStatus = kRecordBusy;
+    return result;
+  }
   if (!hSongMem) {
     result.nStatus = kRecordNoSong;
     bRecording = 0;

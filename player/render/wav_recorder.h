@@ -33,6 +33,7 @@ enum RecordStatus : int32_t {
   kRecordNotCreated = 4,  // the file could not be created (nErrno); nothing was written
   kRecordWriteFailed = 5, // a write failed (nErrno); the file holds the blocks before it
   kRecordTooLong = 6,     // the data reached the largest size a WAV header can state
+  kRecordBusy = 7, // output or the sound test is open, or a recording runs; nothing was written
 };
 
 struct RecordResult {
@@ -52,6 +53,8 @@ void SetWavHeaderSizes(uint8_t *pHeader, uint32_t nDataBytes);
 // measure at normal speed. A failed write stops the recording, leaves a valid
 // file of the blocks written before it and shows a message naming the file and
 // the reason (owned by hwndOwner). bRecording and bPlaying are 0 afterwards.
+// Refused (kRecordBusy, nothing changed) while output or the sound test is
+// open or a recording runs.
 RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress pfnProgress,
                            void *pUser, void *hwndOwner);
 

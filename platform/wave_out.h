@@ -46,8 +46,9 @@ public:
   virtual int32_t DeviceCount() = 0;
   // 1 when device nDevice can play 16-bit stereo at nRate (WAVE_FORMAT_QUERY).
   virtual int32_t Supports(int32_t nDevice, int32_t nRate) = 0;
-  // Opens device nDevice for 16-bit stereo at nRate, not paused, with the
-  // given serial already set (its thread may post at once); null on failure.
+  // Opens device nDevice for 16-bit stereo at nRate, stopped (it runs from
+  // the first Restart, so it never plays before its buffers are queued), with
+  // the given serial already set (its thread may post at once); null on failure.
   virtual WaveOutDevice *Open(int32_t nDevice, int32_t nRate, uint32_t nSerial) = 0;
   // Ends the device: after Close returns, no thread of it runs and it posts
   // nothing more. The device must have been reset.

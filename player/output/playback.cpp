@@ -157,8 +157,7 @@ void StartPlayback(void *hwnd) {
     StopPlayback(hwnd);
     return;
   }
-  // Paused while the ring fills, so the device starts with all eight queued.
-  WaveOutPause(hWaveOut);
+  // The device opened stopped: it starts with all eight queued.
   for (int32_t i = 0; i < kOutBufCount; i++) {
     RenderBlock(i, nBlockBytes);
     QueueBuffer(i);
@@ -194,7 +193,6 @@ void StartSoundTest(int32_t nProgram, int32_t nBank, int32_t nKey, int32_t nChan
   bRefilling = 0;
 
   if (bPlaying) {
-    WaveOutPause(hWaveOut);
     for (int32_t i = 0; i < kOutBufCount; i++) {
       RenderTestBlock(i, nBlockBytes);
       QueueBuffer(i);

@@ -192,12 +192,22 @@ TEST(BlockSize, FollowsTheRateAndTheLowLoadSetting) {
   }
 }
 
-TEST_F(PlaybackTest, StartFillsTheRingPausedThenRestarts) {
+// A device that ran before its buffers were queued would begin with silence
+// or a partial ring instead of the song's first block.
+TEST_F(PlaybackTest, DeviceStartsOnlyOnceTheRingIsQueued) {
+  Load(ShortSong());
+  StartPlayback(nullptr);
+  ASSERT_NE(driver.Device(), nullptr);
+  EXPECT_EQ(driver.nQueuedAtStart, 8);
+  EXPECT_EQ(driver.Device()->bPaused, 0);
+}
+
+TEST_F(PlaybackTest, StartFillsTheRingThenRestarts) {
   Load(ShortSong());
   StartPlayback(nullptr);
   ASSERT_NE(driver.Device(), nullptr);
   EXPECT_EQ(driver.Device()->nRate, 44100);
-  std::vector<std::string> want = {"open", "pause"};
+  std::vector<std::string> want = {"open"};
   for (int i = 0; i < 8; i++)
     want.push_back("write " + std::to_string(i));
   want.push_back("restart");

@@ -75,9 +75,26 @@ int32_t PlainEventLoop::Post(uint32_t nMessage, uintptr_t wParam, intptr_t lPara
   return 1;
 }
 
+void PlainEventLoop::PostReserved(uint32_t nMessage) {
+  nReserved.store(nMessage, std::memory_order_release);
+  Wake();
+}
+
+int32_t PlainEventLoop::TakeMessage(LoopMessage &msg) {
+  if (nReserved.load(std::memory_order_relaxed) != 0) {
+    const uint32_t nMessage = nReserved.exchange(0, std::memory_order_acq_rel);
+    if (nMessage != 0) {
+      msg = LoopMessage{nMessage, 0, 0};
+      return 1;
+    }
+  }
+  return queue.Pop(msg);
+}
+
 int32_t PlainEventLoop::PumpOne() {
+  PumpToolkit();
   LoopMessage msg;
-  if (!queue.Pop(msg))
+  if (!TakeMessage(msg))
     return 0;
   return DispatchLoopMessage(msg);
 }
@@ -87,7 +104,7 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
   Clock::time_point tEnd =
       Clock::now() + std::chrono::milliseconds(nTimeoutMs < 0 ? 0 : nTimeoutMs);
   for (;;) {
-    if (!queue.Empty())
+    if (!queue.Empty() || nReserved.load(std::memory_order_acquire) != 0)
       return 1;
     if (bQuit.load(std::memory_order_acquire))
       return 0;
@@ -104,8 +121,8 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
     }
     pollfd pfd{nWakeFd, POLLIN, 0};
     int nReady = poll(&pfd, 1, nWaitMs);
-    if (nReady < 0 && errno == EINTR)
-      return queue.Empty() ? 0 : 1; // a signal: let the caller look at its flags
+    if (nReady < 0 && errno == EINTR) // a signal: let the caller look at its flags
+      return queue.Empty() && nReserved.load(std::memory_order_acquire) == 0 ? 0 : 1;
     if (nReady > 0) {
       uint64_t nCount;
       ssize_t nRead = read(nWakeFd, &nCount, sizeof nCount);
@@ -117,7 +134,7 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
 int32_t PlainEventLoop::Run() {
   while (!bQuit.load(std::memory_order_acquire)) {
     LoopMessage msg;
-    if (queue.Pop(msg))
+    if (TakeMessage(msg))
       DispatchLoopMessage(msg);
     else
       Wait(-1);

@@ -75,6 +75,7 @@ void PrepareHeaders(int32_t nBytes) {
     aWaveHeaders[i].nBufferLength = (uint32_t)nBytes;
     aWaveHeaders[i].dwUser = (uintptr_t)i;
     aWaveHeaders[i].dwFlags = 0;
+    ClearWaveDone(&aWaveHeaders[i]);
   }
 }
 
@@ -270,7 +271,23 @@ void OnBufferDone(WaveHeader *pHdr) {
 }
 
 void OnWaveDoneMessage(uintptr_t wParam, intptr_t lParam) {
+  if (lParam == 0) {
+    // The reserved wake-up of a full queue: every buffer that finished, in
+    // ring order from the one playing.
+    int32_t nFirst = 0;
+    for (int32_t i = 0; i < kOutBufCount; i++)
+      if (anBufState[i] == 3)
+        nFirst = i;
+    for (int32_t n = 0; n < kOutBufCount; n++) {
+      WaveHeader *pHdr = &aWaveHeaders[(nFirst + n) % kOutBufCount];
+      if (TakeWaveDone(pHdr))
+        OnBufferDone(pHdr);
+    }
+    return;
+  }
   if (bOutputOpen && hWaveOut && wParam != WaveOutSerial(hWaveOut))
     return;
-  OnBufferDone(reinterpret_cast<WaveHeader *>(lParam));
+  WaveHeader *pHdr = reinterpret_cast<WaveHeader *>(lParam);
+  if (TakeWaveDone(pHdr)) // else the reserved wake-up took it already
+    OnBufferDone(pHdr);
 }

@@ -64,5 +64,6 @@ void StopPlayback(void *hwnd);
 void OnBufferDone(WaveHeader *pHdr);
 // The main window's MM_WOM_DONE handling: OnBufferDone for the header in
 // lParam, unless the message comes from an earlier device while another is
-// open (buffers handed back by a stop before a restart).
+// open (buffers handed back by a stop before a restart); with lParam 0 (the
+// loop's reserved wake-up, when the queue was full) for every finished buffer.
 void OnWaveDoneMessage(uintptr_t wParam, intptr_t lParam);

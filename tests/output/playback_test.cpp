@@ -202,6 +202,22 @@ TEST_F(PlaybackTest, DeviceStartsOnlyOnceTheRingIsQueued) {
   EXPECT_EQ(driver.Device()->bPaused, 0);
 }
 
+// Finished buffers whose done messages find the queue full are still handled:
+// the ring refills and the output closes at the song's end.
+TEST_F(PlaybackTest, BufferDoneSurvivesAFullQueue) {
+  Load(ShortSong());
+  StartPlayback(nullptr);
+  while (PostLoopMessage(kWmUser + 50, 0, 0)) {
+  }
+  for (int32_t i = 0; i < kOutBufCount; i++)
+    ASSERT_EQ(driver.Step(), 1);
+  Drain();
+  EXPECT_EQ(Writes(), 2 * kOutBufCount) << "every finished buffer was refilled";
+  PlayUntilClosed();
+  EXPECT_EQ(bOutputOpen, 0);
+  EXPECT_EQ(driver.Device(), nullptr);
+}
+
 TEST_F(PlaybackTest, StartFillsTheRingThenRestarts) {
   Load(ShortSong());
   StartPlayback(nullptr);

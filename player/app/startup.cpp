@@ -1,8 +1,10 @@
 #include "player/app/startup.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/audio_devices.h"
+#include "platform/dynlib.h"
 #include "platform/priority.h"
 #include "player/app/settings_store.h"
 #include "player/app/unit_commands.h"
@@ -16,6 +18,7 @@
 #include "player/units/unit_host.h"
 
 void *hwndMain = nullptr;
+char szProgramDir[kPathBytes] = ".";
 
 constexpr int32_t kNormalTickStep = 256; // nTickStep of normal speed
 constexpr int32_t kUnityVolume = 127;    // nOutVolume of 0 dB
@@ -45,8 +48,10 @@ void ListOutputDevices() {
   FillDeviceList();
 }
 
-int32_t SetUnitDirectory(const char *pszDir) {
-  return SetPluginDirectory(pszDir);
+int32_t SetProgramDirectories(const char *pszPluginDir) {
+  if (!ProgramDirectory(szProgramDir, sizeof szProgramDir))
+    std::snprintf(szProgramDir, sizeof szProgramDir, "."); // as the unit host does
+  return SetPluginDirectory(pszPluginDir);
 }
 
 void ClearUnitSlots() {

@@ -7,7 +7,11 @@
 
 #include <cstdint>
 
+#include "common/unit_interface.h"
+
 extern void *hwndMain; // the main window; null in the terminal tool and until it exists
+extern char
+    szProgramDir[kPathBytes]; // directory of the program file, no trailing '/'; "." when unknown
 
 // Makes hwnd the owner of every message box and unit dialog from now on.
 void SetMainWindow(void *hwnd);
@@ -19,9 +23,11 @@ void SetStartValues();
 // The output devices into DevCapsTable. Loads the audio library: a program
 // that only renders to files leaves it out (the settings' first run lists them).
 void ListOutputDevices();
-// The plug-in directory: pszDir when given, else PLUGIN/ beside the program.
-// Returns 0 when that path does not fit (then there is no catalogue).
-int32_t SetUnitDirectory(const char *pszDir);
+// The program's directory (szProgramDir: skins are looked up there) and the
+// plug-in directory: pszPluginDir when given, else PLUGIN/ beside the
+// program. Returns 0 when the plug-in path does not fit (then there is no
+// catalogue).
+int32_t SetProgramDirectories(const char *pszPluginDir);
 // Empties the eight unit slots: no path, name or library, switched off.
 void ClearUnitSlots();
 // Builds the catalogue and binds the slots the settings name. On the run whose

@@ -43,7 +43,7 @@ protected:
     UnbindAllUnits();
     SetStartValues();
     pfnListDevices = nullptr; // no sound library here
-    EXPECT_EQ(SetUnitDirectory((dir_ / "PLUGIN").c_str()), 1);
+    EXPECT_EQ(SetProgramDirectories((dir_ / "PLUGIN").c_str()), 1);
     ClearUnitSlots();
     LoadSettings();
     return BindSavedUnits();
@@ -94,7 +94,7 @@ TEST_F(StartupTest, AssignRefusesAnEntryInUseOrAFullSlot) {
 // A directory that does not fit is refused, not cut to another one.
 TEST_F(StartupTest, PluginDirectoryTooLongIsRefused) {
   const std::string sLong = (dir_ / std::string(kPathBytes, 'd')).string();
-  EXPECT_EQ(SetUnitDirectory(sLong.c_str()), 0);
+  EXPECT_EQ(SetProgramDirectories(sLong.c_str()), 0);
   ScanUnits();
   EXPECT_EQ(nUnitCount, 0);
   EXPECT_STREQ(szPluginDir, "");

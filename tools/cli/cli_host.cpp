@@ -21,7 +21,7 @@ const char *CliPluginDir() {
 
 int32_t CliBindUnits() {
   const char *pszDir = std::getenv("TORQA_PLUGIN_DIR");
-  if (!SetUnitDirectory(pszDir)) {
+  if (!SetProgramDirectories(pszDir)) {
     std::fprintf(stderr, "torqa-cli: the plug-in directory is too long: %.80s...\n",
                  pszDir && pszDir[0] ? pszDir : "PLUGIN/ beside the program");
     return 0;
@@ -38,8 +38,4 @@ int32_t CliBindUnits() {
   std::memcpy(aUnitSlots[0].szPath, aUnitEntries[0].szPath, sizeof aUnitSlots[0].szPath);
   BindUnit(0);
   return aUnitSlots[0].hModule ? 1 : 0;
-}
-
-void CliReleaseUnits() {
-  UnbindAllUnits();
 }

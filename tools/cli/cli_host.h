@@ -19,5 +19,4 @@ int32_t CliBindUnits();
 // The directory the units were looked for in.
 const char *CliPluginDir();
 
-// Unbinds every unit.
-void CliReleaseUnits();
+// The shutdown is the start-up's: ShutDown (player/app/startup.h).

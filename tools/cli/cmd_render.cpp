@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/message_box.h"
+#include "player/app/startup.h"
 #include "player/render/effects.h"
 #include "player/render/render_loop.h"
 #include "player/render/wav_recorder.h"
@@ -597,6 +598,6 @@ int CmdRender(int argc, char **argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   int nResult = RenderAll(aSongs, nRate, nJobs);
-  CliReleaseUnits();
+  ShutDown();
   return nResult;
 }

@@ -20,7 +20,7 @@ int32_t MessageQueue::Push(const LoopMessage &msg) {
   for (;;) {
     Cell &cell = aCells[nPos & (kCapacity - 1)];
     size_t nSeq = cell.nSeq.load(std::memory_order_acquire);
-    intptr_t nDiff = (intptr_t)nSeq - (intptr_t)nPos;
+    intptr_t nDiff = static_cast<intptr_t>(nSeq) - static_cast<intptr_t>(nPos);
     if (nDiff == 0) {
       if (nPushPos.compare_exchange_weak(nPos, nPos + 1, std::memory_order_relaxed)) {
         cell.msg = msg;
@@ -113,7 +113,7 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
       auto nLeft = std::chrono::ceil<std::chrono::milliseconds>(tEnd - Clock::now()).count();
       if (nLeft <= 0)
         return 0;
-      nWaitMs = (int)nLeft;
+      nWaitMs = static_cast<int>(nLeft);
     }
     if (nWakeFd < 0) {
       usleep(1000); // no eventfd: poll the queue

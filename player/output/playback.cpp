@@ -72,8 +72,8 @@ void CloseWaveDevice(WaveOutDevice *hOut) {
 void PrepareHeaders(int32_t nBytes) {
   for (int32_t i = 0; i < kOutBufCount; i++) {
     aWaveHeaders[i].pData = apOutBuf[i];
-    aWaveHeaders[i].nBufferLength = (uint32_t)nBytes;
-    aWaveHeaders[i].dwUser = (uintptr_t)i;
+    aWaveHeaders[i].nBufferLength = static_cast<uint32_t>(nBytes);
+    aWaveHeaders[i].dwUser = static_cast<uintptr_t>(i);
     aWaveHeaders[i].dwFlags = 0;
     ClearWaveDone(&aWaveHeaders[i]);
   }
@@ -81,13 +81,13 @@ void PrepareHeaders(int32_t nBytes) {
 
 int32_t BlockBytesForRate(int32_t nRate, int32_t bPowerSave) {
   int32_t nDivisor = (nRate <= kPowerSaveMaxRate && bPowerSave) ? kPowerSaveMaxRate : kBlockRefRate;
-  int64_t nBytes = (int64_t)nRate * kOutBufBytes / nDivisor;
+  int64_t nBytes = int64_t{nRate} * kOutBufBytes / nDivisor;
   // A rate above the largest the settings allow would overrun the buffers.
   if (nBytes > kOutBufBytes)
     nBytes = kOutBufBytes;
   if (nBytes < 0)
     nBytes = 0;
-  return (int32_t)nBytes & ~3;
+  return static_cast<int32_t>(nBytes) & ~3;
 }
 
 static void SetBlockSize() {
@@ -230,9 +230,9 @@ static void PumpMessages() {
 }
 
 void OnBufferDone(WaveHeader *pHdr) {
-  if (!pHdr || pHdr->dwUser >= (uintptr_t)kOutBufCount)
+  if (!pHdr || pHdr->dwUser >= static_cast<uintptr_t>(kOutBufCount))
     return;
-  int32_t i = (int32_t)pHdr->dwUser;
+  int32_t i = static_cast<int32_t>(pHdr->dwUser);
   abMeterReady[i] = 0;
   anBufState[i] = 0;
   int32_t j = (i + 1) % kOutBufCount;

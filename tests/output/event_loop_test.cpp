@@ -78,7 +78,7 @@ TEST_F(EventLoopTest, ReservedWakeUpBesideAFullQueue) {
   loop.PostReserved(kWmUser + 9);
   loop.PostReserved(kWmUser + 9);
   EXPECT_EQ(loop.Wait(0), 1);
-  EXPECT_EQ(PumpOneMessage(), (int32_t)kWmUser + 9);
+  EXPECT_EQ(PumpOneMessage(), static_cast<int32_t>(kWmUser + 9));
   while (PumpOneMessage()) {
   }
   EXPECT_EQ(gSeen.size(), (size_t)MessageQueue::kCapacity + 1);

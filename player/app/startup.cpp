@@ -55,6 +55,7 @@ int32_t SetProgramDirectories(const char *pszPluginDir) {
 }
 
 void ClearUnitSlots() {
+  UnbindAllUnits(); // a second start in one process must not orphan a library
   for (UnitSlot &slot : aUnitSlots) {
     slot.szPath[0] = 0;
     slot.szName[0] = 0;

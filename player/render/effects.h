@@ -22,7 +22,7 @@ void Engine3DMedium();
 void Engine3DHeavy();
 // The engine n3DENGIN names: 1 Medium, 2 Heavy, anything else Light.
 typedef void (*Pfn3DEngine)();
-extern Pfn3DEngine pfn3DEngine; // called per sample while n3DLength is not 0; Light until the settings load
+extern Pfn3DEngine pfn3DEngine; // per sample while n3DLength is not 0; Light until loaded
 Pfn3DEngine Select3DEngine(int32_t nEngine);
 // Sets pfn3DEngine from n3DENGIN; the settings code calls it after loading or saving.
 void Apply3DEngineSetting();

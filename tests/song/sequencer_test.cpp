@@ -7,11 +7,11 @@
 #include <tuple>
 
 #include "capture_unit.h"
-#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 
 using smfw::Bytes;
 

@@ -22,9 +22,13 @@ void Engine3DMedium();
 void Engine3DHeavy();
 // The engine n3DENGIN names: 1 Medium, 2 Heavy, anything else Light.
 typedef void (*Pfn3DEngine)();
+extern Pfn3DEngine pfn3DEngine; // per sample while n3DLength is not 0; Light until loaded
 Pfn3DEngine Select3DEngine(int32_t nEngine);
 // Sets pfn3DEngine from n3DENGIN; the settings code calls it after loading or saving.
 void Apply3DEngineSetting();
+// Points the lower layers' hooks at the render layer: pan changes update the
+// 3D taps, a silent seek steps the chorus modulation. Every start runs it.
+void ConnectRenderHooks();
 
 // Line sizes in bytes; a frame is 4 bytes (left, right: 16-bit little-endian).
 constexpr int32_t kReverbLineBytes = 32768;

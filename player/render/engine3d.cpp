@@ -5,7 +5,7 @@
 #include "common/unit_interface.h"
 #include "common/audio_math.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 
 constexpr int32_t kLineMask = k3DLineLength - 1;

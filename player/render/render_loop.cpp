@@ -12,7 +12,7 @@
 #include "common/unit_interface.h"
 #include "common/audio_math.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/render/row_mix.h"
 #include "player/song/routing.h"

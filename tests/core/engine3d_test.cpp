@@ -7,8 +7,8 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/song/routing.h"
+#include "player/state/engine_state.h"
 
 namespace {
 

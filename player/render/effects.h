@@ -1,5 +1,6 @@
-// Reverb, chorus and 3D engine state and procedures. All of it is written by
-// ResetEffects at every start and by the render loop per sample, nothing else.
+// Reverb, chorus and 3D engine state and procedures. ResetEffects sets all of
+// it at every start; the render loops move it per sample or per run, and a
+// silent seek steps the chorus sweep.
 #pragma once
 
 #include <bit>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "common/audio_math.h"
+#include "player/render/engine_state.h"
 
 // 3D engine (per-channel lines and taps live in ChannelState).
 extern int32_t n3DSpan;      // depth in samples, from n3DLength and nPCMRate
@@ -21,7 +23,6 @@ void Engine3DLight();
 void Engine3DMedium();
 void Engine3DHeavy();
 // The engine n3DENGIN names: 1 Medium, 2 Heavy, anything else Light.
-typedef void (*Pfn3DEngine)();
 Pfn3DEngine Select3DEngine(int32_t nEngine);
 // Sets pfn3DEngine from n3DENGIN; the settings code calls it after loading or saving.
 void Apply3DEngineSetting();

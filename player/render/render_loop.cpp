@@ -128,13 +128,7 @@ int32_t FramesFor(int32_t nIndex, int32_t nBytes) {
 // End of song: all-notes-off after every block once no track is active, and
 // the countdown of silent blocks that ends playback. Returns the level sum.
 int32_t EndOfBlock() {
-  const int32_t nTrackCount = nTracks < 0 ? 0 : (nTracks > kMaxTracks ? kMaxTracks : nTracks);
-  int32_t nActive = 0;
-  for (int32_t t = 0; t < nTrackCount; ++t) {
-    if (abTrackActive[t]) {
-      ++nActive;
-    }
-  }
+  const int32_t nActive = ActiveTrackCount();
   const int32_t nLevelSum = LevelSum();
   if (nActive == 0) {
     SendAllNotesOff();

@@ -52,20 +52,6 @@ static void SlotValueName(int32_t nSlot, char *pszName) {
   std::snprintf(pszName, 4, "P%d", nSlot);
 }
 
-static void Select3DEngine() {
-  switch (n3DENGIN) {
-  case 1:
-    pfn3DEngine = Engine3DMedium;
-    break;
-  case 2:
-    pfn3DEngine = Engine3DHeavy;
-    break;
-  default: // 0 and anything out of range; n3DENGIN keeps its value
-    pfn3DEngine = Engine3DLight;
-    break;
-  }
-}
-
 static void WriteSlotPaths(RegKey *pKey) {
   for (int32_t s = 0; s < kUnitSlots; s++) {
     char szName[4];
@@ -131,7 +117,7 @@ void LoadSettings() {
   ReadRaw(pKey, "n3DLength", &n3DLength, 4);
   ReadRaw(pKey, "dwProcessPriority", &dwProcessPriority, 4);
   ReadRaw(pKey, "n3DENGIN", &n3DENGIN, 4);
-  Select3DEngine();
+  Apply3DEngineSetting();
 
   ReadFlag(pKey, "bPowerSave1", &bPowerSave1);
   ReadFlag(pKey, "bDispEnable", &bDispEnable);
@@ -174,7 +160,7 @@ void LoadSettings() {
 void SaveSettings() {
   RegKey *pKey = RegOpenKey(kSettingsKey);
   WriteEngineSettings(pKey);
-  Select3DEngine();
+  Apply3DEngineSetting();
   WriteFlags(pKey);
   WriteSlotPaths(pKey);
   WriteDevice(pKey, nSelDevice);

@@ -48,7 +48,7 @@ template <RenderMode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMet
   b.bReverb = !bTest && bUseEff1;
   b.bChorus = !bTest && bUseEff3;
   b.bLfo = M != RenderMode::Play || bUseEff3;
-  b.b3D = !bTest && n3DLength != 0 && pfn3DEngine;
+  b.b3D = !bTest && Effective3DDepth(n3DLength) != 0 && pfn3DEngine;
   b.pfnEngine = pfn3DEngine;
 
   // The units bound for this block (the panel binds and toggles between blocks).

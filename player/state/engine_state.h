@@ -7,7 +7,7 @@
 
 // Settings fields (persisted by the settings store).
 extern int32_t nPCMRate;           // output rate, Hz, 5200..96000 (22050 on first run)
-extern int32_t n3DLength;          // 3D depth 0..1600; 0 = stage off
+extern int32_t n3DLength;          // 3D depth 0..1600 (see kMax3DDepth); 0 = stage off
 extern int32_t n3DENGIN;           // 0 Light, 1 Medium, 2 Heavy
 extern uint32_t dwProcessPriority; // 0x40, 0x20, 0x80 or 0x100
 extern int32_t bPowerSave1;        // long blocks at rates up to 22050 Hz

@@ -5,6 +5,9 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 jobs=$(nproc)
 
+echo "== Shape (headless engine, layers, format, named sources) =="
+scripts/check_shape.sh
+
 build_and_test() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
@@ -13,7 +16,9 @@ build_and_test() {
 }
 
 echo "== Release =="
-build_and_test build -DCMAKE_BUILD_TYPE=Release
+# Warnings fail the Release build (the sanitizers' builds may warn where the
+# optimiser sees through their checks).
+build_and_test build -DCMAKE_BUILD_TYPE=Release -DTORQA_WERROR=ON
 echo "== ASan+UBSan =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build_and_test build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORQA_SANITIZE=ON

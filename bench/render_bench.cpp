@@ -7,10 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "song_run.h"
 

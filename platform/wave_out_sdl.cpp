@@ -22,7 +22,7 @@ Uint16 PeriodFrames(int32_t nRate) {
   int32_t nFrames = 16;
   while (nFrames * 2 <= nRate / kRatePerPeriodFrame && nFrames < 4096)
     nFrames *= 2;
-  return (Uint16)nFrames;
+  return static_cast<Uint16>(nFrames);
 }
 
 class SdlWaveOutDevice : public WaveOutDevice {
@@ -65,7 +65,7 @@ public:
 void SDLCALL FillStream(void *pUser, Uint8 *pStream, int nLen) {
   auto *pDev = static_cast<SdlWaveOutDevice *>(pUser);
   uint32_t nPop = pDev->nPopped.load(std::memory_order_relaxed);
-  uint32_t nLeft = (uint32_t)nLen;
+  uint32_t nLeft = static_cast<uint32_t>(nLen);
   while (nLeft > 0) {
     if (nPop == pDev->nPushed.load(std::memory_order_acquire)) {
       std::memset(pStream, 0, nLeft);
@@ -141,7 +141,7 @@ private:
   }
 
   static void SDLCALL FillSilence(void *, Uint8 *pStream, int nLen) {
-    std::memset(pStream, 0, (size_t)nLen);
+    std::memset(pStream, 0, static_cast<size_t>(nLen));
   }
 };
 

@@ -6,8 +6,8 @@
 #include "common/audio_math.h"
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/song/routing.h"
+#include "player/state/engine_state.h"
 
 constexpr int32_t kLineMask = k3DLineLength - 1;
 

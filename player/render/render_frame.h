@@ -14,9 +14,9 @@
 #include "common/audio_math.h"
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/render/meters.h"
 #include "player/render/row_mix.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 // The three renderers; the mode decides, at compile time, which steps run.

@@ -6,12 +6,12 @@
 #include "common/audio_math.h"
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/render/meters.h"
 #include "player/render/render_frame.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 constexpr int32_t kTestLevelSum = 127; // summary slot 2 during the sound test

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/ui/hit_test.h"
 #include "player/ui/panel_paint.h"
 #include "player/ui/panel_state.h"

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iconv.h>
 #include <string>
 #include <vector>
 
 #include "platform/message_box.h"
-#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
+#include "player/song/sjis_text.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/song_file.h"
 
@@ -100,54 +100,6 @@ void CountEvent(int32_t, int32_t nStatus, int32_t nData1, int32_t nData2) {
   ++anEventCount[nKind];
 }
 
-bool IsValidUtf8(const std::string &s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const uint8_t c = static_cast<uint8_t>(s[i]);
-    int nMore = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-    if (nMore < 0 || (nMore == 1 && c < 0xC2) || (nMore > 0 && i + nMore >= s.size()))
-      return false;
-    for (int k = 1; k <= nMore; ++k)
-      if ((static_cast<uint8_t>(s[i + k]) & 0xC0) != 0x80)
-        return false;
-    i += nMore + 1;
-  }
-  return true;
-}
-
-// Track names are raw bytes, usually Shift-JIS (code page 932) in Japanese songs.
-std::string NameToUtf8(const std::string &sRaw) {
-  std::string sText = sRaw;
-  if (!IsValidUtf8(sRaw)) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-      std::string sOut(sRaw.size() * 4 + 4, '\0');
-      char *pIn = const_cast<char *>(sRaw.data());
-      size_t nIn = sRaw.size();
-      char *pOut = sOut.data();
-      size_t nOut = sOut.size();
-      if (iconv(cd, &pIn, &nIn, &pOut, &nOut) != static_cast<size_t>(-1)) {
-        sOut.resize(sOut.size() - nOut);
-        sText = sOut;
-      }
-      iconv_close(cd);
-    }
-  }
-  std::string sShown;
-  const bool bUtf8 = IsValidUtf8(sText);
-  for (char ch : sText) {
-    const uint8_t c = static_cast<uint8_t>(ch);
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !bUtf8)) {
-      char sz[8];
-      std::snprintf(sz, sizeof sz, "\\x%02X", c);
-      sShown += sz;
-    } else {
-      sShown += ch;
-    }
-  }
-  return sShown;
-}
-
 } // namespace
 
 int CmdInfo(int argc, char **argv) {
@@ -175,7 +127,7 @@ int CmdInfo(int argc, char **argv) {
     std::printf("tracks: %d\n", nTracks);
   std::printf("division: %d ticks per quarter note\n", nDivision);
   for (int32_t t = 0; t < nTracks; ++t)
-    std::printf("track %03d: %s\n", t, NameToUtf8(aTrackInfo[t].szName).c_str());
+    std::printf("track %03d: %s\n", t, TrackNameToUtf8(aTrackInfo[t].szName).c_str());
 
   nPCMRate = kWalkRate;
   nTickStep = 256;

@@ -131,7 +131,7 @@ int CmdPlay(int argc, char **argv) {
         std::fprintf(stderr, "torqa-cli: --from takes a measure number from 1, not %s\n", argv[i]);
         return 2;
       }
-      nFrom = (int32_t)d;
+      nFrom = static_cast<int32_t>(d);
     } else if (sArg == "--speed" && bValue) {
       if (!ParseDouble(argv[++i], &dSpeed) || dSpeed < kMinSpeed || dSpeed > kMaxSpeed) {
         std::fprintf(stderr, "torqa-cli: --speed takes 0.25..4, not %s\n", argv[i]);
@@ -183,11 +183,11 @@ int CmdPlay(int argc, char **argv) {
   }
 
   nStartMeasure = nFrom - 1;
-  nTickStep = (int32_t)std::lround(kNormalTickStep * dSpeed);
+  nTickStep = static_cast<int32_t>(std::lround(kNormalTickStep * dSpeed));
   long nVolume = std::lround(kUnityVolume * std::pow(10.0, dVolumeDb / 20.0));
   nOutVolume = nVolume < kMinVolume   ? kMinVolume
                : nVolume > kMaxVolume ? kMaxVolume
-                                      : (int32_t)nVolume;
+                                      : static_cast<int32_t>(nVolume);
   gbTerminal = isatty(STDOUT_FILENO) == 1;
   SetMessageHandler(PlayWindowProc);
   struct sigaction sa {};

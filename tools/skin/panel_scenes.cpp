@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/ui/panel_bitmaps.h"
 #include "player/ui/panel_input.h"
 #include "player/ui/panel_paint.h"

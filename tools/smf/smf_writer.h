@@ -62,8 +62,8 @@ private:
 
 class File {
 public:
-  // nDivision is the raw 16-bit field (bit 15 set = SMPTE time code).
-  File(int nFormat, uint32_t nDivision) : nFormat_(nFormat), nDivision_(nDivision) {}
+  // nDivisionField is the raw 16-bit field (bit 15 set = SMPTE time code).
+  File(int nFormat, uint32_t nDivisionField) : nFormat_(nFormat), nDivision_(nDivisionField) {}
 
   Track &AddTrack(bool bRunningStatus = false);
   Track &TrackAt(size_t i) { return aTracks_[i]; }

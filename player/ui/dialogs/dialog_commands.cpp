@@ -1,9 +1,9 @@
 #include "player/ui/dialogs/dialog_commands.h"
 
 #include "player/output/playback.h"
-#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 
 void *hwndAbout = nullptr;
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "player/app/settings_store.h"
 #include "player/output/playback.h"
 #include "player/state/engine_state.h"
 #include "player/ui/dialogs/dialog_commands.h"
@@ -21,7 +22,6 @@
 #include "player/ui/dialogs/setup_logic.h"
 #include "player/ui/dialogs/sound_test_logic.h"
 #include "player/ui/dialogs/track_info_logic.h"
-#include "player/app/settings_store.h"
 
 namespace {
 

@@ -105,10 +105,12 @@ geometry="$(xdotool getwindowgeometry "$win" | grep Geometry | awk '{print $2}')
 
 if [ -n "$drop" ]; then
   step "drop a song: loaded and played"
-  before="$(bytes)"
   "$drop" "$win" 100 140 "$root/demo/demo.mid" || fail "drop not taken"
   shot dropped 2
-  [ "$(bytes)" -gt "$before" ] || fail "the dropped song does not play"
+  same play dropped $kPlayLamp || fail "the play lamp is not lit after the drop"
+  b1="$(bytes)"
+  sleep 1
+  [ "$(bytes)" -gt "$b1" ] || fail "the dropped song does not play"
   xdotool key space
   shot dropstop
 fi

@@ -3,6 +3,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_RGB_Image.H>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@
 #include "player/ui/skin_bitmap.h"
 #include "player/units/unit_host.h"
 #include "tools/skin/builtin_images.h"
+
+// Last: Xlib's macros (None, Status) clash with names above.
+#include <FL/x.H>
 
 namespace {
 
@@ -143,6 +147,14 @@ void FillFirstSlot() {
 } // namespace
 
 int main(int argc, char **argv) {
+  // Said apart from other failures (exit 69, as torqa-cli's missing sound
+  // device) so that run.sh can fall back to the terminal tool.
+  Display *pDisplay = XOpenDisplay(nullptr);
+  if (!pDisplay) {
+    std::fprintf(stderr, "torqa: no display to open the window on\n");
+    return 69;
+  }
+  fl_open_display(pDisplay);
   char szProgramDir[260] = "";
   ProgramDirectory(szProgramDir, sizeof szProgramDir);
   const std::string sCmdFile = CommandLineFile(argc, argv);

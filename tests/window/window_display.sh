@@ -116,7 +116,7 @@ if [ -n "$drop" ]; then
 fi
 
 step "move the window, quit with Ctrl+Q: the placement is saved"
-xdotool mousemove 150 270 mousedown 1 mousemove 200 300 mousemove 250 330 mouseup 1
+xdotool mousemove 150 270 mousedown 1 sleep 0.3 mousemove 200 300 sleep 0.3 mousemove 250 330 sleep 0.3 mouseup 1
 shot moved
 xdotool key ctrl+q
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done

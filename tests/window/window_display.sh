@@ -95,6 +95,37 @@ xdotool key Down Return
 shot assigned 2
 [ -n "$(value P0 | tr -d '"')" ] || fail "the menu's unit is not in slot 1"
 
+step "Space plays while the About box has the focus"
+xdotool windowfocus --sync "$win" || true # the closed menu took the focus with it
+xdotool key ctrl+a
+about=""
+for _ in $(seq 50); do
+  about="$(xdotool search --name '^Torqa .' 2>/dev/null | head -1)" && [ -n "$about" ] && break
+  sleep 0.2
+done
+[ -n "$about" ] || fail "Ctrl+A opened no About box"
+xdotool windowfocus --sync "$about" || true
+xdotool key space
+shot about 2
+b1="$(bytes)" # the box hides the play lamp: listen instead
+sleep 1
+[ "$(bytes)" -gt "$b1" ] || fail "Space did not play from the About box"
+xdotool key space
+xdotool mousemove 100 100 click 1 # the About box closes on a click
+sleep 1
+xdotool search --name '^Torqa .' >/dev/null 2>&1 && fail "the About box stays open"
+xdotool windowfocus --sync "$win" || true
+
+step "Shift + right-click on size mode 1 gives mode 4, right-click mode 1"
+xdotool mousemove 150 265 keydown shift click 3 keyup shift
+shot shiftright
+geometry="$(xdotool getwindowgeometry "$win" | grep Geometry | awk '{print $2}')"
+[ "$geometry" = "63x80" ] || fail "Shift + right-click gave $geometry"
+xdotool mousemove 30 30 click 3
+sleep 1
+geometry="$(xdotool getwindowgeometry "$win" | grep Geometry | awk '{print $2}')"
+[ "$geometry" = "200x280" ] || fail "right-click on mode 4 gave $geometry"
+
 step "size modes 2, 3, 4 and back to 1"
 for mode in 2 3 4 1; do
   xdotool key ctrl+r

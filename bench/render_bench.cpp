@@ -7,7 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"

@@ -1,6 +1,7 @@
 // Signed 32-bit audio arithmetic without undefined behaviour, shared by the
 // player and the unit: sums wrap as two's complement, products are formed in
-// 64 bits and divided there.
+// 64 bits and divided there, and vector shifts truncate toward zero as the
+// divisions they stand for.
 #pragma once
 
 #include <cstdint>
@@ -29,3 +30,26 @@ inline int32_t Abs32(int32_t v) {
   const int64_t a = v < 0 ? -static_cast<int64_t>(v) : v;
   return a > INT32_MAX ? INT32_MAX : static_cast<int32_t>(a);
 }
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+// v / 2^kShift in each of four lanes, truncated toward zero as the division
+// is: a negative lane gets 2^kShift - 1 added before the arithmetic shift.
+template <int kShift> inline __m128i ShiftTowardZero4(__m128i v) {
+  const __m128i vBias = _mm_set1_epi32((1 << kShift) - 1);
+  return _mm_srai_epi32(_mm_add_epi32(v, _mm_and_si128(_mm_srai_epi32(v, 31), vBias)), kShift);
+}
+#endif
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+
+// ShiftTowardZero4 for eight lanes, for callers that checked for AVX2.
+template <int kShift>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i ShiftTowardZero8(__m256i v) {
+  const __m256i vBias = _mm256_set1_epi32((1 << kShift) - 1);
+  return _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_and_si256(_mm256_srai_epi32(v, 31), vBias)),
+                           kShift);
+}
+#endif

@@ -63,7 +63,25 @@ typedef uint32_t (*PfnMakeBlock)(int32_t *pRows, int32_t nCount);
 constexpr int32_t kBlockFrames = 512;
 inline constexpr const char *kUnitBlockEntryName = "MakeBlock";
 
-// Export names, in the order the host resolves them.
-inline constexpr const char *kUnitEntryNames[13] = {
-    "GetType",  "GetName", "GetVer",    "TestDLL",     "Copyright", "Make",  "SetRate",
-    "InitUNIT", "LoadCFG", "RemoveCFG", "FreeLockCFG", "MidiIn",    "SysSig"};
+// The thirteen entry points, in the order the host resolves them: one list
+// for the names and for the host's slot record and lookup. X(name) gets each
+// name; its type is Pfn##name.
+#define TORQA_UNIT_ENTRY_POINTS(X)                                                                 \
+  X(GetType)                                                                                       \
+  X(GetName)                                                                                       \
+  X(GetVer)                                                                                        \
+  X(TestDLL)                                                                                       \
+  X(Copyright)                                                                                     \
+  X(Make)                                                                                          \
+  X(SetRate)                                                                                       \
+  X(InitUNIT)                                                                                      \
+  X(LoadCFG)                                                                                       \
+  X(RemoveCFG)                                                                                     \
+  X(FreeLockCFG)                                                                                   \
+  X(MidiIn)                                                                                        \
+  X(SysSig)
+
+#define TORQA_UNIT_ENTRY_NAME(name) #name,
+inline constexpr const char *kUnitEntryNames[] = {TORQA_UNIT_ENTRY_POINTS(TORQA_UNIT_ENTRY_NAME)};
+#undef TORQA_UNIT_ENTRY_NAME
+constexpr int32_t kUnitEntryCount = sizeof kUnitEntryNames / sizeof kUnitEntryNames[0];

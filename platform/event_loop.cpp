@@ -20,7 +20,7 @@ int32_t MessageQueue::Push(const LoopMessage &msg) {
   for (;;) {
     Cell &cell = aCells[nPos & (kCapacity - 1)];
     size_t nSeq = cell.nSeq.load(std::memory_order_acquire);
-    intptr_t nDiff = (intptr_t)nSeq - (intptr_t)nPos;
+    intptr_t nDiff = static_cast<intptr_t>(nSeq) - static_cast<intptr_t>(nPos);
     if (nDiff == 0) {
       if (nPushPos.compare_exchange_weak(nPos, nPos + 1, std::memory_order_relaxed)) {
         cell.msg = msg;
@@ -35,7 +35,18 @@ int32_t MessageQueue::Push(const LoopMessage &msg) {
   }
 }
 
+void MessageQueue::PushReserved(uint32_t nMessage) {
+  nReserved.store(nMessage, std::memory_order_release);
+}
+
 int32_t MessageQueue::Pop(LoopMessage &msg) {
+  if (nReserved.load(std::memory_order_relaxed) != 0) {
+    const uint32_t nMessage = nReserved.exchange(0, std::memory_order_acq_rel);
+    if (nMessage != 0) {
+      msg = LoopMessage{nMessage, 0, 0};
+      return 1;
+    }
+  }
   Cell &cell = aCells[nPopPos & (kCapacity - 1)];
   if (cell.nSeq.load(std::memory_order_acquire) != nPopPos + 1)
     return 0;
@@ -46,6 +57,8 @@ int32_t MessageQueue::Pop(LoopMessage &msg) {
 }
 
 int32_t MessageQueue::Empty() const {
+  if (nReserved.load(std::memory_order_acquire) != 0)
+    return 0;
   const Cell &cell = aCells[nPopPos & (kCapacity - 1)];
   return cell.nSeq.load(std::memory_order_acquire) != nPopPos + 1;
 }
@@ -75,9 +88,15 @@ int32_t PlainEventLoop::Post(uint32_t nMessage, uintptr_t wParam, intptr_t lPara
   return 1;
 }
 
+void PlainEventLoop::PostReserved(uint32_t nMessage) {
+  queue.PushReserved(nMessage);
+  Wake();
+}
+
 int32_t PlainEventLoop::PumpOne() {
+  PumpToolkit();
   LoopMessage msg;
-  if (!queue.Pop(msg))
+  if (!TakeMessage(msg))
     return 0;
   return DispatchLoopMessage(msg);
 }
@@ -96,7 +115,7 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
       auto nLeft = std::chrono::ceil<std::chrono::milliseconds>(tEnd - Clock::now()).count();
       if (nLeft <= 0)
         return 0;
-      nWaitMs = (int)nLeft;
+      nWaitMs = static_cast<int>(nLeft);
     }
     if (nWakeFd < 0) {
       usleep(1000); // no eventfd: poll the queue
@@ -104,8 +123,8 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
     }
     pollfd pfd{nWakeFd, POLLIN, 0};
     int nReady = poll(&pfd, 1, nWaitMs);
-    if (nReady < 0 && errno == EINTR)
-      return queue.Empty() ? 0 : 1; // a signal: let the caller look at its flags
+    if (nReady < 0 && errno == EINTR) // a signal: let the caller look at its flags
+      return queue.Empty() ? 0 : 1;
     if (nReady > 0) {
       uint64_t nCount;
       ssize_t nRead = read(nWakeFd, &nCount, sizeof nCount);
@@ -117,7 +136,7 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
 int32_t PlainEventLoop::Run() {
   while (!bQuit.load(std::memory_order_acquire)) {
     LoopMessage msg;
-    if (queue.Pop(msg))
+    if (TakeMessage(msg))
       DispatchLoopMessage(msg);
     else
       Wait(-1);

@@ -30,7 +30,11 @@ public:
   MessageQueue();
   // Returns 1, or 0 when the queue is full (the message is dropped).
   int32_t Push(const LoopMessage &msg);
-  // Takes the oldest message; returns 0 when none is ready.
+  // Sets the one reserved slot, which no full queue can refuse: Pop hands out
+  // (nMessage, 0, 0) once, before the queued messages. Setting it again before
+  // then changes nothing. Async-signal-safe.
+  void PushReserved(uint32_t nMessage);
+  // Takes the reserved message if set, else the oldest; 0 when none is ready.
   int32_t Pop(LoopMessage &msg);
   int32_t Empty() const;
 
@@ -40,8 +44,9 @@ private:
     LoopMessage msg;
   };
   Cell aCells[kCapacity];
-  std::atomic<size_t> nPushPos; // next position a poster claims
-  size_t nPopPos;               // next position the reader takes (reader only)
+  std::atomic<size_t> nPushPos;       // next position a poster claims
+  size_t nPopPos;                     // next position the reader takes (reader only)
+  std::atomic<uint32_t> nReserved{0}; // message of the reserved slot; 0 when not set
 };
 
 class EventLoop {
@@ -50,8 +55,19 @@ public:
   // Queues a message for the loop's thread. Any thread and a signal handler
   // may call it; it never blocks. Returns 1, or 0 when the queue is full.
   virtual int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) = 0;
-  // Dispatches one waiting message and returns the handler's result; 0 when
-  // nothing waited. The quit request is not a message and is never taken here.
+  // The loop's one reserved wake-up, for a message that must not be lost when
+  // the queue is full and whose content its receiver keeps elsewhere (the
+  // sound device's per-buffer done flags): sets it and wakes the loop, which
+  // dispatches (nMessage, 0, 0) once, before its queued messages. Setting it
+  // again before then changes nothing. Any thread; never blocks.
+  virtual void PostReserved(uint32_t nMessage) = 0;
+  // One turn of the loop for code that runs long on the loop's thread (the
+  // recording loop, the playback refill): gives the window toolkit one turn at
+  // its own pending events without waiting (input, repaints, timers: FLTK's
+  // Fl::check), then dispatches one waiting message and returns the handler's
+  // result; 0 when no message waited. Without the toolkit's turn the window
+  // would freeze while such a loop runs. Handlers may call it again (nested).
+  // The quit request is not a message and is never taken here.
   virtual int32_t PumpOne() = 0;
   // Blocks until a message waits, quit is requested or nTimeoutMs passes
   // (-1: no limit); a signal ends the wait early. Returns 1 when one waits.
@@ -75,6 +91,7 @@ public:
   PlainEventLoop();
   ~PlainEventLoop() override;
   int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
+  void PostReserved(uint32_t nMessage) override;
   int32_t PumpOne() override;
   int32_t Wait(int32_t nTimeoutMs) override;
   int32_t Run() override;
@@ -82,8 +99,15 @@ public:
   int32_t QuitRequested() const override;
   void ClearQuit() override;
 
+protected:
+  // A toolkit's loop derives from this one and keeps its queue: it adds its
+  // own wake-up (FLTK: Fl::awake) and its turn at its events in PumpOne.
+  virtual void Wake();
+  virtual void PumpToolkit() {}
+  // The reserved message if set, else the oldest queued one; 0 when none.
+  int32_t TakeMessage(LoopMessage &msg) { return queue.Pop(msg); }
+
 private:
-  void Wake();
   MessageQueue queue;
   int nWakeFd;                // eventfd, non-blocking
   std::atomic<int32_t> bQuit; // quit requested

@@ -49,6 +49,11 @@ int32_t FltkEventLoop::Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam
   return 1;
 }
 
+void FltkEventLoop::PostReserved(uint32_t nMessage) {
+  queue.PushReserved(nMessage);
+  Wake();
+}
+
 int32_t FltkEventLoop::DispatchOne() {
   LoopMessage msg;
   if (!queue.Pop(msg))

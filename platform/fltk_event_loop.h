@@ -24,6 +24,7 @@ public:
   FltkEventLoop &operator=(const FltkEventLoop &) = delete;
 
   int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
+  void PostReserved(uint32_t nMessage) override;
   // Lets FLTK handle its pending events (Fl::check) and dispatches one
   // queued message; returns that message's result, 0 when none waited.
   int32_t PumpOne() override;

@@ -1,5 +1,7 @@
 #include "platform/wave_out.h"
 
+#include <atomic>
+
 #include "platform/event_loop.h"
 
 static WaveOutDriver *gDriver = nullptr;
@@ -93,5 +95,15 @@ uint32_t WaveOutSerial(const WaveOutDevice *hOut) {
 }
 
 void PostWaveDone(const WaveOutDevice *pDevice, WaveHeader *pHdr) {
-  PostLoopMessage(MM_WOM_DONE, pDevice->nSerial, (intptr_t)pHdr);
+  std::atomic_ref<uint32_t>(pHdr->dwDone).store(1, std::memory_order_release);
+  if (!PostLoopMessage(MM_WOM_DONE, pDevice->nSerial, reinterpret_cast<intptr_t>(pHdr)))
+    GetEventLoop()->PostReserved(MM_WOM_DONE);
+}
+
+int32_t TakeWaveDone(WaveHeader *pHdr) {
+  return std::atomic_ref<uint32_t>(pHdr->dwDone).exchange(0, std::memory_order_acq_rel) != 0;
+}
+
+void ClearWaveDone(WaveHeader *pHdr) {
+  std::atomic_ref<uint32_t>(pHdr->dwDone).store(0, std::memory_order_relaxed);
 }

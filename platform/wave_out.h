@@ -22,6 +22,7 @@ struct WaveHeader {
   uint32_t nBufferLength; // bytes, a multiple of 4; not changed while queued
   uintptr_t dwUser;       // the caller's value (the playback code: buffer index 0-7)
   uint32_t dwFlags;       // kWhdr* bits; event loop thread only
+  uint32_t dwDone;        // 1 from the buffer's finish until its done is handled; atomic_ref only
 };
 
 // One open device. Drivers derive from it.
@@ -46,8 +47,9 @@ public:
   virtual int32_t DeviceCount() = 0;
   // 1 when device nDevice can play 16-bit stereo at nRate (WAVE_FORMAT_QUERY).
   virtual int32_t Supports(int32_t nDevice, int32_t nRate) = 0;
-  // Opens device nDevice for 16-bit stereo at nRate, not paused, with the
-  // given serial already set (its thread may post at once); null on failure.
+  // Opens device nDevice for 16-bit stereo at nRate, stopped (it runs from
+  // the first Restart, so it never plays before its buffers are queued), with
+  // the given serial already set (its thread may post at once); null on failure.
   virtual WaveOutDevice *Open(int32_t nDevice, int32_t nRate, uint32_t nSerial) = 0;
   // Ends the device: after Close returns, no thread of it runs and it posts
   // nothing more. The device must have been reset.
@@ -80,5 +82,14 @@ int32_t WaveOutReset(WaveOutDevice *hOut);
 int32_t WaveOutClose(WaveOutDevice *hOut);
 // Serial of an open device, as carried in its done messages; 0 for null.
 uint32_t WaveOutSerial(const WaveOutDevice *hOut);
-// What a driver calls for each finished header (any thread; never blocks).
+// What a driver calls for each finished header (any thread; never blocks):
+// sets the header's done flag, then posts MM_WOM_DONE for it, or when the
+// queue is full the loop's reserved MM_WOM_DONE with lParam 0, whose receiver
+// then takes every set flag. A finish is never lost.
 void PostWaveDone(const WaveOutDevice *pDevice, WaveHeader *pHdr);
+// For the receiver of MM_WOM_DONE: 1 (and the flag cleared) when the header
+// finished since it was last taken. A message and the reserved wake-up may
+// both report one finish; only one of them takes it.
+int32_t TakeWaveDone(WaveHeader *pHdr);
+// Clears the header's done flag (before a new device uses it).
+void ClearWaveDone(WaveHeader *pHdr);

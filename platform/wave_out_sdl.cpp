@@ -113,7 +113,6 @@ public:
       delete pDev;
       return nullptr;
     }
-    Sdl()->PauseAudioDevice(pDev->nDevId, 0); // a wave device plays from the start
     return pDev;
   }
 

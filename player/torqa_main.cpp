@@ -4,12 +4,10 @@
 #include <FL/Fl_RGB_Image.H>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/audio_devices.h"
-#include "platform/dynlib.h"
 #include "platform/event_loop.h"
 #include "platform/fltk_event_loop.h"
 #include "platform/fltk_file_dialog.h"
@@ -17,6 +15,8 @@
 #include "platform/fltk_popup_menu.h"
 #include "platform/message_box.h"
 #include "platform/wave_out.h"
+#include "player/app/settings_store.h"
+#include "player/app/startup.h"
 #include "player/output/playback.h"
 #include "player/ui/dialogs/fltk_dialogs.h"
 #include "player/ui/fltk_panel_text.h"
@@ -25,7 +25,6 @@
 #include "player/ui/panel_bitmaps.h"
 #include "player/ui/panel_paint.h"
 #include "player/ui/panel_state.h"
-#include "player/ui/settings_store.h"
 #include "player/ui/skin_bitmap.h"
 #include "player/units/unit_host.h"
 #include "tools/skin/builtin_images.h"
@@ -129,21 +128,6 @@ std::string CommandLineFile(int argc, char **argv) {
   return s;
 }
 
-// A first run finds every slot empty: slot 0 gets the catalogue's first unit
-// so that a new user hears the demo at once.
-void FillFirstSlot() {
-  for (int32_t s = 0; s < kUnitSlots; ++s)
-    if (aUnitSlots[s].hModule)
-      return;
-  if (nUnitCount == 0)
-    return;
-  CopyPath(aUnitSlots[0].szPath, sizeof aUnitSlots[0].szPath, aUnitEntries[0].szPath);
-  aUnitEntries[0].nSlot = 0;
-  aUnitMenu[0].bEnabled = 0;
-  BindUnit(0);
-  SaveSettings();
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -155,13 +139,13 @@ int main(int argc, char **argv) {
     return 69;
   }
   fl_open_display(pDisplay);
-  char szProgramDir[260] = "";
-  ProgramDirectory(szProgramDir, sizeof szProgramDir);
-  const std::string sCmdFile = CommandLineFile(argc, argv);
-
+  SetStartValues();
   ResetPanelState();
   SetWaveOutDriver(GetSdlWaveOutDriver());
-  FillDeviceList();
+  ListOutputDevices();
+  SetProgramDirectories(nullptr);
+  const std::string sCmdFile = CommandLineFile(argc, argv);
+  ClearUnitSlots();
 
   FltkEventLoop loop;
   SetEventLoop(&loop);
@@ -174,7 +158,7 @@ int main(int argc, char **argv) {
   pUnitMenu = &unitMenu;
   FltkPanelText panelText;
   pPanelText = &panelText;
-  SetFltkDialogHooks(&DialogHooks, FillDeviceList);
+  SetFltkDialogHooks(&DialogHooks, ListOutputDevices);
   DialogHooks.pfnCreateAbout = CreateAbout;
   DialogHooks.pfnScreenSlide = ScreenSlideHook;
   LoadBuiltin("ABITMAP.bmp", imgAbout);
@@ -182,7 +166,7 @@ int main(int argc, char **argv) {
 
   Fl::visual(FL_RGB);
   FltkPanelWindow window;
-  hwndMain = &window;
+  SetMainWindow(&window);
   SetFltkWindowHooks(&window);
   std::vector<unsigned char> aIcon;
   Fl_RGB_Image *pIcon = nullptr;
@@ -204,9 +188,7 @@ int main(int argc, char **argv) {
   }
   int32_t nExit = 1;
   if (bReady) {
-    ScanUnits();
-    ApplyUnitSlots();
-    FillFirstSlot();
+    BindSavedUnits(); // a first run puts the first unit in slot 0
     PaintPanel();
     window.show();
     loop.SetAcceleratorHook(AcceleratorHook);

@@ -4,11 +4,12 @@
 
 #include "platform/message_box.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 constexpr int32_t kPowerSaveMaxRate = 22050; // low-load blocks only up to this rate
@@ -17,17 +18,14 @@ constexpr int32_t kPumpPerStep = 2;          // messages handled before and afte
 
 WaveOutDevice *hWaveOut = nullptr;
 WaveHeader aWaveHeaders[kOutBufCount];
-int32_t bOutputOpen = 0;
-void *hwndTest = nullptr;
-PlaybackWindowHooks PlaybackHooks = {nullptr, nullptr};
 
 static int32_t bRefilling = 0;  // re-entry guard of the refill loop
 static int32_t bSongLocked = 0; // the song image is locked by this playback
 static int32_t bUnitsInUse = 0; // units have played since the last FreeLockCFG
 
 static void DragAccept(void *hwnd, int32_t bAccept) {
-  if (PlaybackHooks.pfnDragAcceptFiles)
-    PlaybackHooks.pfnDragAcceptFiles(hwnd, bAccept);
+  if (Hooks.pfnDragAcceptFiles)
+    Hooks.pfnDragAcceptFiles(hwnd, bAccept);
 }
 
 int32_t AllocOutputBuffers() {
@@ -74,21 +72,22 @@ void CloseWaveDevice(WaveOutDevice *hOut) {
 void PrepareHeaders(int32_t nBytes) {
   for (int32_t i = 0; i < kOutBufCount; i++) {
     aWaveHeaders[i].pData = apOutBuf[i];
-    aWaveHeaders[i].nBufferLength = (uint32_t)nBytes;
-    aWaveHeaders[i].dwUser = (uintptr_t)i;
+    aWaveHeaders[i].nBufferLength = static_cast<uint32_t>(nBytes);
+    aWaveHeaders[i].dwUser = static_cast<uintptr_t>(i);
     aWaveHeaders[i].dwFlags = 0;
+    ClearWaveDone(&aWaveHeaders[i]);
   }
 }
 
 int32_t BlockBytesForRate(int32_t nRate, int32_t bPowerSave) {
   int32_t nDivisor = (nRate <= kPowerSaveMaxRate && bPowerSave) ? kPowerSaveMaxRate : kBlockRefRate;
-  int64_t nBytes = (int64_t)nRate * kOutBufBytes / nDivisor;
+  int64_t nBytes = int64_t{nRate} * kOutBufBytes / nDivisor;
   // A rate above the largest the settings allow would overrun the buffers.
   if (nBytes > kOutBufBytes)
     nBytes = kOutBufBytes;
   if (nBytes < 0)
     nBytes = 0;
-  return (int32_t)nBytes & ~3;
+  return static_cast<int32_t>(nBytes) & ~3;
 }
 
 static void SetBlockSize() {
@@ -129,6 +128,7 @@ void StartPlayback(void *hwnd) {
     return;
   LockSong();
   bSongLocked = 1;
+  ConnectRenderHooks();
   ClearRing();
   ResetRenderStats();
   SetBlockSize();
@@ -149,8 +149,8 @@ void StartPlayback(void *hwnd) {
     SeekToMeasure(nFrom);
     bSuppressNoteOn = 0;
   }
-  if (PlaybackHooks.pfnInvalidate)
-    PlaybackHooks.pfnInvalidate(hwnd);
+  if (Hooks.pfnInvalidate)
+    Hooks.pfnInvalidate(hwnd);
   bRefilling = 0;
 
   if (!bPlaying) {
@@ -158,8 +158,7 @@ void StartPlayback(void *hwnd) {
     StopPlayback(hwnd);
     return;
   }
-  // Paused while the ring fills, so the device starts with all eight queued.
-  WaveOutPause(hWaveOut);
+  // The device opened stopped: it starts with all eight queued.
   for (int32_t i = 0; i < kOutBufCount; i++) {
     RenderBlock(i, nBlockBytes);
     QueueBuffer(i);
@@ -173,9 +172,10 @@ void StartSoundTest(int32_t nProgram, int32_t nBank, int32_t nKey, int32_t nChan
   // The test dialog ignores its button while the device is open; so does this.
   if (bOutputOpen || !BuffersReady())
     return;
-  if (!OpenWaveDevice(hwndMain, &hWaveOut, nPCMRate))
+  if (!OpenWaveDevice(Hooks.hwndOwner, &hWaveOut, nPCMRate))
     return;
   bSuppressNoteOn = 0;
+  ConnectRenderHooks();
   for (int32_t i = 0; i < kOutBufCount; i++) {
     abMeterReady[i] = 0;
     anBufState[i] = 0;
@@ -194,7 +194,6 @@ void StartSoundTest(int32_t nProgram, int32_t nBank, int32_t nKey, int32_t nChan
   bRefilling = 0;
 
   if (bPlaying) {
-    WaveOutPause(hWaveOut);
     for (int32_t i = 0; i < kOutBufCount; i++) {
       RenderTestBlock(i, nBlockBytes);
       QueueBuffer(i);
@@ -231,9 +230,9 @@ static void PumpMessages() {
 }
 
 void OnBufferDone(WaveHeader *pHdr) {
-  if (!pHdr || pHdr->dwUser >= (uintptr_t)kOutBufCount)
+  if (!pHdr || pHdr->dwUser >= static_cast<uintptr_t>(kOutBufCount))
     return;
-  int32_t i = (int32_t)pHdr->dwUser;
+  int32_t i = static_cast<int32_t>(pHdr->dwUser);
   abMeterReady[i] = 0;
   anBufState[i] = 0;
   int32_t j = (i + 1) % kOutBufCount;
@@ -267,12 +266,28 @@ void OnBufferDone(WaveHeader *pHdr) {
     for (int32_t s : anBufState)
       if (s != 0)
         return;
-    StopPlayback(hwndMain);
+    StopPlayback(Hooks.hwndOwner);
   }
 }
 
 void OnWaveDoneMessage(uintptr_t wParam, intptr_t lParam) {
+  if (lParam == 0) {
+    // The reserved wake-up of a full queue: every buffer that finished, in
+    // ring order from the one playing.
+    int32_t nFirst = 0;
+    for (int32_t i = 0; i < kOutBufCount; i++)
+      if (anBufState[i] == 3)
+        nFirst = i;
+    for (int32_t n = 0; n < kOutBufCount; n++) {
+      WaveHeader *pHdr = &aWaveHeaders[(nFirst + n) % kOutBufCount];
+      if (TakeWaveDone(pHdr))
+        OnBufferDone(pHdr);
+    }
+    return;
+  }
   if (bOutputOpen && hWaveOut && wParam != WaveOutSerial(hWaveOut))
     return;
-  OnBufferDone(reinterpret_cast<WaveHeader *>(lParam));
+  WaveHeader *pHdr = reinterpret_cast<WaveHeader *>(lParam);
+  if (TakeWaveDone(pHdr)) // else the reserved wake-up took it already
+    OnBufferDone(pHdr);
 }

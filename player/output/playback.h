@@ -9,6 +9,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/wave_out.h"
+#include "player/state/engine_state.h"
 
 // Private messages of the main window.
 constexpr uint32_t UM_INIT = kWmUser + 0x68;   // start-up: effect lines and output buffers
@@ -17,15 +18,7 @@ constexpr uint32_t UM_REDRAW = kWmUser + 0x6A; // 0x46A: the panel redraws from 
 // Output state.
 extern WaveOutDevice *hWaveOut;    // the open device, null when closed (playback)
 extern WaveHeader aWaveHeaders[8]; // one per ring buffer; dwUser = buffer index (playback)
-extern int32_t bOutputOpen;        // 1 from a start until StopPlayback (playback)
-extern void *hwndTest;             // the sound test dialog, null when closed (its dialog)
-
-// What playback asks of the main window; null entries do nothing (terminal tool).
-struct PlaybackWindowHooks {
-  void (*pfnDragAcceptFiles)(void *hwnd, int32_t bAccept);
-  void (*pfnInvalidate)(void *hwnd); // the panel repaints
-};
-extern PlaybackWindowHooks PlaybackHooks;
+// bOutputOpen and hwndTest, the busy flags, are engine state.
 
 // Texts of the messages this part shows (captions and texts as the user sees them).
 inline constexpr const char *kNoMemoryText = "必要なメモリを確保できませんでした";
@@ -71,5 +64,6 @@ void StopPlayback(void *hwnd);
 void OnBufferDone(WaveHeader *pHdr);
 // The main window's MM_WOM_DONE handling: OnBufferDone for the header in
 // lParam, unless the message comes from an earlier device while another is
-// open (buffers handed back by a stop before a restart).
+// open (buffers handed back by a stop before a restart); with lParam 0 (the
+// loop's reserved wake-up, when the queue was full) for every finished buffer.
 void OnWaveDoneMessage(uintptr_t wParam, intptr_t lParam);

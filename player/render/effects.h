@@ -1,5 +1,6 @@
-// Reverb, chorus and 3D engine state and procedures. All of it is written by
-// ResetEffects at every start and by the render loop per sample, nothing else.
+// Reverb, chorus and 3D engine state and procedures. ResetEffects sets all of
+// it at every start; the render loops move it per sample or per run, and a
+// silent seek steps the chorus sweep.
 #pragma once
 
 #include <bit>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "common/audio_math.h"
+#include "player/state/engine_state.h"
 
 // 3D engine (per-channel lines and taps live in ChannelState).
 extern int32_t n3DSpan;      // depth in samples, from n3DLength and nPCMRate
@@ -15,6 +17,15 @@ extern int32_t n3DEchoDelay; // 5 * n3DSpan / 6, Heavy recirculation distance
 extern int32_t n3DPos;       // present position in all 32 lines, 0..16383
 extern int32_t b3DSkipQuiet; // 1: pass by channels with no input and empty lines (same output)
 
+// The deepest 3D depth, of either sign, whose (depth + 256) x rate fits 32
+// bits at the highest rate, 96000 Hz. The stage is defined for every depth
+// within it (taps beyond a line's length wrap); a depth beyond it, as a
+// damaged settings file may hold, is taken as 0: the stage off.
+constexpr int32_t kMax3DDepth = INT32_MAX / 96000 - 256;
+inline int32_t Effective3DDepth(int32_t nLength) {
+  return nLength >= -kMax3DDepth && nLength <= kMax3DDepth ? nLength : 0;
+}
+
 void ResetEffects();
 void Update3DTaps(int32_t nChannel);
 void Engine3DLight();
@@ -22,9 +33,13 @@ void Engine3DMedium();
 void Engine3DHeavy();
 // The engine n3DENGIN names: 1 Medium, 2 Heavy, anything else Light.
 typedef void (*Pfn3DEngine)();
+extern Pfn3DEngine pfn3DEngine; // per sample while n3DLength is not 0; Light until loaded
 Pfn3DEngine Select3DEngine(int32_t nEngine);
 // Sets pfn3DEngine from n3DENGIN; the settings code calls it after loading or saving.
 void Apply3DEngineSetting();
+// Points the lower layers' hooks at the render layer: pan changes update the
+// 3D taps, a silent seek steps the chorus modulation. Every start runs it.
+void ConnectRenderHooks();
 
 // Line sizes in bytes; a frame is 4 bytes (left, right: 16-bit little-endian).
 constexpr int32_t kReverbLineBytes = 32768;

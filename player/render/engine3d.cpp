@@ -1,11 +1,12 @@
 // The 3D widening stage: per-channel delay lines fed at pan-dependent tap
 // distances, and ResetEffects, the start-of-run set-up of every effect.
+#include <algorithm>
 #include <cstring>
 
-#include "common/unit_interface.h"
 #include "common/audio_math.h"
+#include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 
 constexpr int32_t kLineMask = k3DLineLength - 1;
@@ -17,28 +18,40 @@ int32_t n3DPos = 0;
 int32_t b3DSkipQuiet = 1;
 
 // Quiet channels: a channel whose input is 0 and whose lines hold nothing
-// still due changes nothing, so the engines pass it by. A value written d
-// samples ahead is read (and cleared) exactly d samples later, as every line
-// is read at the common position each sample and d < 16384; so once the
-// clock passes the latest target of a non-zero write, the lines are all 0.
-static int64_t n3DClock = 0;           // samples processed since ResetEffects
-static int64_t an3DQuietFrom[16] = {}; // clock value from which the channel's lines are empty
+// still due changes nothing, so the engines pass it by. Every line is read
+// (and cleared) at the common position each sample, so a value written d
+// entries ahead of it is read exactly d samples later, with d taken modulo
+// the line's length: taps are written before the read, so a tap at distance
+// 0 is read at once; the Heavy engine's echo is written after it, so an echo
+// at distance 0 waits a whole turn of the line. Once the clock passes the
+// latest of these, the channel's lines are all 0. Taps may be negative or
+// longer than a line (any depth within kMax3DDepth): the distances say
+// where a write lands, whatever its sign.
+static int64_t n3DClock = 0;            // samples processed since ResetEffects
+static int64_t an3DQuietFrom[16] = {};  // clock value from which the channel's lines are empty
+static int32_t an3DTapReach[16] = {};   // the farthest tap distance of Light and Medium
+static int32_t an3DHeavyReach[16] = {}; // the farthest of Heavy's four taps a side
+static int32_t n3DEchoReach = 0;        // the distance of Heavy's echo write
+
+static inline int32_t TapDistance(int32_t nOffset) {
+  return nOffset & kLineMask;
+}
+
+static inline int32_t EchoDistance(int32_t nOffset) {
+  return ((nOffset - 1) & kLineMask) + 1;
+}
 
 static inline bool Quiet(int32_t ch, int32_t l, int32_t r) {
   return b3DSkipQuiet && l == 0 && r == 0 && n3DClock >= an3DQuietFrom[ch];
 }
 
-// After a sample that wrote something: nothing is due beyond nFarthest ahead.
+// After a sample that wrote something: nothing is due beyond nFarthest
+// samples ahead (at most a line's length).
 static inline void MarkBusy(int32_t ch, int32_t nFarthest) {
-  const int64_t nFrom = nFarthest < k3DLineLength ? n3DClock + nFarthest + 1 : INT64_MAX;
+  const int64_t nFrom = n3DClock + nFarthest + 1;
   if (nFrom > an3DQuietFrom[ch]) {
     an3DQuietFrom[ch] = nFrom;
   }
-}
-
-static inline int32_t Max3(int32_t a, int32_t b, int32_t c) {
-  const int32_t m = a > b ? a : b;
-  return m > c ? m : c;
 }
 
 void ResetEffects() {
@@ -46,14 +59,16 @@ void ResetEffects() {
     std::memset(c.an3DLineL, 0, sizeof c.an3DLineL);
     std::memset(c.an3DLineR, 0, sizeof c.an3DLineR);
   }
-  // 8.192 / 96000 scales (depth + 256) * rate to samples; floating point as
-  // the set-up has always computed it.
-  const int64_t nProduct = static_cast<int64_t>(n3DLength + 256) * nPCMRate;
+  // 8.192 / 96000 scales (depth + 256) * rate to samples, in floating point
+  // on the integer product; 64 bits keep the product of any rate exact.
+  const int64_t nProduct =
+      static_cast<int64_t>(Effective3DDepth(n3DLength) + 256) * static_cast<int64_t>(nPCMRate);
   n3DSpan = static_cast<int32_t>(static_cast<double>(nProduct) * 8.192 * 1.0416666666666666e-05);
   n3DEchoDelay = 5 * n3DSpan / 6;
   n3DTapUnit = n3DSpan / 6;
   n3DPos = 0;
   n3DClock = 0;
+  n3DEchoReach = EchoDistance(n3DEchoDelay);
   for (int64_t &n : an3DQuietFrom) {
     n = 0;
   }
@@ -71,6 +86,12 @@ void Update3DTaps(int32_t nChannel) {
   ChannelState &c = aChannels[nChannel];
   c.n3DTapL = n3DTapUnit * (160 - c.nPan) / 160;
   c.n3DTapR = n3DTapUnit * (c.nPan + 33) / 160;
+  an3DTapReach[nChannel] = std::max(TapDistance(c.n3DTapL), TapDistance(c.n3DTapR));
+  int32_t nHeavy = 0;
+  for (int32_t k = 1; k <= 4; ++k) {
+    nHeavy = std::max({nHeavy, TapDistance(k * c.n3DTapL), TapDistance(k * c.n3DTapR)});
+  }
+  an3DHeavyReach[nChannel] = nHeavy;
 }
 
 // Values in the lines are plain 32-bit sums: they wrap rather than trap.
@@ -99,7 +120,7 @@ void Engine3DLight() {
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
     if (l | r | oL | oR) {
-      MarkBusy(ch, Max3(c.n3DTapL, c.n3DTapR, 0));
+      MarkBusy(ch, an3DTapReach[ch]);
     }
   }
   n3DPos = (n3DPos + 1) & kLineMask;
@@ -130,7 +151,7 @@ void Engine3DMedium() {
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
     if (l | r) { // what it reads it does not write again
-      MarkBusy(ch, Max3(ta, tb, 0));
+      MarkBusy(ch, an3DTapReach[ch]);
     }
   }
   n3DPos = (n3DPos + 1) & kLineMask;
@@ -169,10 +190,10 @@ void Engine3DHeavy() {
     anChannelAcc[kAccLeft + ch] = WrapAdd(l, oL);
     anChannelAcc[kAccRight + ch] = WrapAdd(r, oR);
     if (l | r) {
-      MarkBusy(ch, Max3(4 * ta, 4 * tb, 0));
+      MarkBusy(ch, an3DHeavyReach[ch]);
     }
     if (oL | oR) { // what it reads comes back once more at the echo distance
-      MarkBusy(ch, n3DEchoDelay);
+      MarkBusy(ch, n3DEchoReach);
     }
   }
   n3DPos = (n3DPos + 1) & kLineMask;

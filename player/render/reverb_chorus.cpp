@@ -5,7 +5,7 @@
 
 #include "common/audio_math.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 
 // The lines are static storage: there is no allocation that could fail, and a
 // render that runs before the window's start-up message still finds them.

@@ -5,7 +5,7 @@
 #if defined(__SSE2__)
 #include "common/simd_scale.h"
 
-void MixQuads(const RowSources &sources, RowMix &m, int32_t n) {
+void MixSources(const RowSources &sources, RowMix &m, int32_t n) {
   struct Source {
     const int32_t *pL;
     const int32_t *pR;
@@ -65,7 +65,7 @@ void MixQuads(const RowSources &sources, RowMix &m, int32_t n) {
 
 namespace {
 
-// x x g / kMasterGainDiv for four values, for 0 <= g <= kMaxFoursGain.
+// x x g / kMasterGainDiv for four values, for 0 <= g <= kMaxVectorGain.
 inline __m128i MasterGain4(__m128i v, __m128i vGain) {
   static_assert(kMasterGainDiv == 3 << 6);
   return ScaleThirds4<6>(v, vGain); // |x| x g < 2^38
@@ -73,8 +73,8 @@ inline __m128i MasterGain4(__m128i v, __m128i vGain) {
 
 } // namespace
 
-int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
-                    int32_t nGain) {
+int32_t FinishRecordFrames(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
+                           int32_t nGain) {
   const __m128i vGain = _mm_set1_epi32(nGain);
   int32_t i = 0;
   for (; i + 4 <= n; i += 4) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "common/audio_math.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,7 +17,7 @@ constexpr int kReverbSendShift = 17;       // the same divisions as shifts
 constexpr int kChorusSendShift = 9;
 static_assert(kReverbSendDiv == 1 << kReverbSendShift && kChorusSendDiv == 1 << kChorusSendShift);
 constexpr int32_t kMasterGainDiv = 192; // nMasterGain 127 is about -3.6 dB
-constexpr int32_t kMaxFoursGain = 127;  // |x| x gain / 64 stays within 32 bits
+constexpr int32_t kMaxVectorGain = 127; // |x| x gain / 64 stays within 32 bits
 
 // 1 where the processor has AVX2 (the block mix then goes eight frames at a
 // time); tests set it to 0 to hear the four-lane loops.
@@ -75,29 +77,27 @@ template <int kShift> inline __m128i MulShift4(__m128i v, __m128i s) {
 // The same for values and s within 16 bits, where the product fits 32: one
 // multiply-add (v's upper half, its sign, meets the 0 in s's).
 template <int kShift> inline __m128i MulShiftNarrow4(__m128i v, __m128i s) {
-  const __m128i p = _mm_madd_epi16(v, s);
-  const __m128i vBias = _mm_set1_epi32((1 << kShift) - 1);
-  return _mm_srai_epi32(_mm_add_epi32(p, _mm_and_si128(_mm_srai_epi32(p, 31), vBias)), kShift);
+  return ShiftTowardZero4<kShift>(_mm_madd_epi16(v, s));
 }
 
 // The sums of the sources over the quads 0 .. n, stored (not added) into
 // m's rows; the source rows are zero past n. Rows 16-byte aligned.
-void MixQuads(const RowSources &sources, RowMix &m, int32_t n);
+void MixSources(const RowSources &sources, RowMix &m, int32_t n);
 // The end of a recording's frames, four at a time: master gain (0 ..
-// kMaxFoursGain), saturation to 16 bits (the pack saturates exactly so) and
+// kMaxVectorGain), saturation to 16 bits (the pack saturates exactly so) and
 // the interleaved store. pnL and pnR 16-byte aligned. Returns the frames
 // done, a multiple of 4.
-int32_t FinishFours(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
-                    int32_t nGain);
+int32_t FinishRecordFrames(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
+                           int32_t nGain);
 #endif
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #define TORQA_WIDE_MIX 1
-// MixQuads over the frames 0 .. n rounded up to 8.
-void MixOctets(const RowSources &sources, RowMix &m, int32_t n);
-// FinishFours eight frames at a time, any alignment; a multiple of 8.
-int32_t FinishEights(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
-                     int32_t nGain);
+// MixSources over the frames 0 .. n rounded up to 8.
+void MixSourcesWide(const RowSources &sources, RowMix &m, int32_t n);
+// FinishRecordFrames eight frames at a time, any alignment; a multiple of 8.
+int32_t FinishRecordFramesWide(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR, int32_t n,
+                               int32_t nGain);
 // Zeros nCount values, a multiple of 8.
 void ZeroWide(int32_t *p, int32_t nCount);
 #endif

@@ -1,6 +1,6 @@
 // The block mix eight frames at a time, for processors with AVX2: the same
 // products, truncating shifts and wrapping sums as the four-lane loops in
-// render_loop.cpp. The build targets plain x86-64, so each function carries
+// row_mix.cpp. The build targets plain x86-64, so each function carries
 // the AVX2 target and runs only when bWideMix says the processor has it.
 #include "player/render/row_mix.h"
 
@@ -32,15 +32,12 @@ template <int kShift>
 // multiply-add (v's upper half, its sign, meets the 0 in s's).
 template <int kShift>
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i MulShiftNarrow8(__m256i v, __m256i s) {
-  const __m256i p = _mm256_madd_epi16(v, s);
-  const __m256i vBias = _mm256_set1_epi32((1 << kShift) - 1);
-  return _mm256_srai_epi32(_mm256_add_epi32(p, _mm256_and_si256(_mm256_srai_epi32(p, 31), vBias)),
-                           kShift);
+  return ShiftTowardZero8<kShift>(_mm256_madd_epi16(v, s));
 }
 
 } // namespace
 
-[[gnu::target("avx2")]] void MixOctets(const RowSources &sources, RowMix &m, int32_t n) {
+[[gnu::target("avx2")]] void MixSourcesWide(const RowSources &sources, RowMix &m, int32_t n) {
   for (int32_t i = 0; i < n; i += 8) {
     __m256i vMixL = _mm256_setzero_si256(), vMixR = vMixL;
     __m256i vRevL = vMixL, vRevR = vMixL, vChoL = vMixL, vChoR = vMixL;
@@ -87,8 +84,9 @@ template <int kShift>
   }
 }
 
-[[gnu::target("avx2")]] int32_t FinishEights(uint8_t *pOut, const int32_t *pnL, const int32_t *pnR,
-                                             int32_t n, int32_t nGain) {
+[[gnu::target("avx2")]] int32_t FinishRecordFramesWide(uint8_t *pOut, const int32_t *pnL,
+                                                       const int32_t *pnR, int32_t n,
+                                                       int32_t nGain) {
   static_assert(kMasterGainDiv == 3 << 6);
   const __m256i vGain = _mm256_set1_epi32(nGain);
   int32_t i = 0;

@@ -10,13 +10,13 @@
 
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
-#include "player/output/playback.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 int32_t bRecording = 0;
@@ -139,14 +139,10 @@ static void ShowTooLong(void *hwndOwner, const char *pszPath) {
   ShowMessageBox(hwndOwner, szText, kMinorFaultCaption, MsgIcon::Warning);
 }
 
-static void SetDragAccept(int32_t bAccept) {
-  if (PlaybackHooks.pfnDragAcceptFiles)
-    PlaybackHooks.pfnDragAcceptFiles(hwndMain, bAccept);
-}
-
 // The song is prepared as at playback start, but always from its first
 // measure and at normal speed.
 static void PrepareRecording(int32_t nRate) {
+  ConnectRenderHooks();
   for (UnitSlot &slot : aUnitSlots)
     if (slot.hModule && slot.pfnSetRate)
       slot.pfnSetRate(nRate);
@@ -159,6 +155,12 @@ static void PrepareRecording(int32_t nRate) {
 RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress pfnProgress,
                            void *pUser, void *hwndOwner) {
   RecordResult result{kRecordDone, 0, 0};
+  // The units, the song and the first ring buffer would be shared with the
+  // running operation; a nested recording would also end the outer one.
+  if (bOutputOpen || hwndTest || bRecording) {
+    result.nStatus = kRecordBusy;
+    return result;
+  }
   if (!hSongMem) {
     result.nStatus = kRecordNoSong;
     bRecording = 0;
@@ -176,7 +178,7 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
 
   LockSong();
   ResetRenderStats();
-  SetDragAccept(0);
+  DragAcceptMainWindow(0);
   PrepareRecording(nRate);
 
   const int nFd = open(pszPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -239,7 +241,7 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
       ShowTooLong(hwndOwner, pszPath);
   }
 
-  SetDragAccept(1);
+  DragAcceptMainWindow(1);
   UnlockSong();
   for (UnitSlot &slot : aUnitSlots)
     if (slot.hModule && slot.pfnFreeLockCFG)

@@ -33,6 +33,7 @@ enum RecordStatus : int32_t {
   kRecordNotCreated = 4,  // the file could not be created (nErrno); nothing was written
   kRecordWriteFailed = 5, // a write failed (nErrno); the file holds the blocks before it
   kRecordTooLong = 6,     // the data reached the largest size a WAV header can state
+  kRecordBusy = 7, // output or the sound test is open, or a recording runs; nothing was written
 };
 
 struct RecordResult {
@@ -55,6 +56,8 @@ void SetWavHeaderSizes(uint8_t *pHeader, uint32_t nDataBytes);
 // A regular file's header states the size written so far every 64 blocks, so a
 // killed recording leaves a valid file; a stream (pipe, /dev/null) is written
 // straight through, its header stating the largest size as sox writes it.
+// Refused (kRecordBusy, nothing changed) while output or the sound test is
+// open or a recording runs.
 RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress pfnProgress,
                            void *pUser, void *hwndOwner);
 

@@ -3,8 +3,8 @@
 #include "player/song/routing.h"
 
 #include "common/unit_interface.h"
-#include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 ChannelState aChannels[16];
@@ -63,7 +63,8 @@ static void SendProgram(const UnitSlot &slot, int32_t nChannel, int32_t nProgram
 
 void UpdateChannelPan(int32_t nChannel) {
   // The taps are the 3D engine's: it owns the formula and n3DTapUnit.
-  Update3DTaps(nChannel);
+  if (Hooks.pfnPanChanged)
+    Hooks.pfnPanChanged(nChannel);
 }
 
 void ApplyControlChange(int32_t nChannel, int32_t nController, int32_t nValue) {

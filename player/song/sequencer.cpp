@@ -7,10 +7,10 @@
 #include <climits>
 
 #include "common/unit_interface.h"
-#include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/song/image_reader.h"
 #include "player/song/routing.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 
 int32_t anTrackPos[kMaxTracks];
 int32_t anTrackLen[kMaxTracks];
@@ -119,10 +119,10 @@ void PrepareSong() {
   const int64_t nEnd = ImageEnd();
   const int64_t nHeader = nSongHeader;
   // The header the loader accepted, which need not be the first MThd in the image.
-  nSmfFormat = ImageByteAt(pSong, nEnd, nHeader + 9);
-  const int32_t nDeclared = ImageBe16(pSong, nEnd, nHeader + 10);
+  nSmfFormat = ImageByteAt(pSong, nEnd, nHeader + kHdrFormatLow);
+  const int32_t nDeclared = ImageBe16(pSong, nEnd, nHeader + kHdrTracks);
   nTracks = nDeclared < kMaxTracks ? nDeclared : kMaxTracks;
-  nDivision = ImageBe16(pSong, nEnd, nHeader + 12);
+  nDivision = ImageBe16(pSong, nEnd, nHeader + kHdrDivision);
   for (int32_t t = 0; t < kMaxTracks; ++t) {
     abTrackActive[t] = 0;
     anTrackDelta[t] = 0;
@@ -130,7 +130,7 @@ void PrepareSong() {
     anTrackPos[t] = 0;
     anTrackLen[t] = 0;
   }
-  int64_t nSearch = nHeader + 14;
+  int64_t nSearch = nHeader + kHdrFirstChunk;
   for (int32_t t = 0; t < nTracks; ++t) {
     while (nSearch < nSongBytes && !ImageHasTag(pSong, nEnd, nSearch, "MTrk"))
       ++nSearch;
@@ -139,12 +139,12 @@ void PrepareSong() {
       anTrackLen[t] = 0;
       continue; // no chunk left for this track: it stays inactive
     }
-    const uint32_t nLength = ImageBe32(pSong, nEnd, nSearch + 4);
+    const uint32_t nLength = ImageBe32(pSong, nEnd, nSearch + kChunkLength);
     anTrackLen[t] = static_cast<int32_t>(nLength);
-    anTrackPos[t] = static_cast<int32_t>(ClampToImage(nSearch + 8, nEnd));
+    anTrackPos[t] = static_cast<int32_t>(ClampToImage(nSearch + kChunkData, nEnd));
     abTrackActive[t] = 1;
     anTrackDelta[t] = ReadVarLen(t);
-    nSearch = ClampToImage(nSearch + 8 + nLength, nEnd);
+    nSearch = ClampToImage(nSearch + kChunkData + nLength, nEnd);
   }
 }
 
@@ -174,8 +174,10 @@ static void DispatchMeta(int32_t t, uint8_t *pText) {
     Notify(t, 0xFF, nType, ReadVarLen(t));
     anTrackPos[t] = nLengthPos;
     ReadMetaText(t, nType == 0x01 ? pText : nullptr);
-    if (nType == 0x01)
+    if (nType == 0x01) {
       bTextChanged = 1;
+      InvalidateMainWindow();
+    }
     return;
   }
   // Read as a quantity: for every well-formed length (< 128) that is the single byte.
@@ -430,8 +432,8 @@ void SeekToMeasure(int32_t nMeasureTo) {
       // start measure (or forever, with 0 ticks per beat) would only stall the player.
       bSongOver = ActiveTrackCount() == 0;
     }
-    if (bUseEff3)
-      StepChorusLfo();
+    if (Hooks.pfnSeekSample)
+      Hooks.pfnSeekSample();
     if (bSongOver)
       break;
   }

@@ -10,7 +10,7 @@
 #include "platform/message_box.h"
 #include "player/song/image_reader.h"
 #include "player/song/song.h"
-#include "player/units/unit_host.h"
+#include "player/state/engine_hooks.h"
 
 uint8_t *hSongMem = nullptr;
 uint8_t *pSong = nullptr;
@@ -21,14 +21,6 @@ int32_t nTracks = 0;
 int32_t nTracksInHeader = 0;
 int32_t nDivision = 0;
 TrackInfo aTrackInfo[kMaxTracks];
-
-// Header field offsets from the MThd signature.
-enum : int32_t {
-  kHdrFormatLow = 9, // low byte of the format field
-  kHdrTracks = 10,
-  kHdrDivision = 12,
-  kHdrFirstChunk = 14, // the header length field is not read: 6 is assumed
-};
 
 void FreeSong() {
   std::free(hSongMem);
@@ -125,9 +117,9 @@ void ScanTrackNames(int32_t nHeader) {
     return;
   int64_t nChunk = int64_t{nHeader} + kHdrFirstChunk;
   for (int32_t t = 0; t < nTracks; ++t) {
-    const uint32_t nLength = ImageBe32(pImage, nImageEnd, nChunk + 4);
+    const uint32_t nLength = ImageBe32(pImage, nImageEnd, nChunk + kChunkLength);
     aTrackInfo[t].nLength = static_cast<int32_t>(nLength); // as declared, wrapped
-    const int64_t nData = ClampToImage(nChunk + 8, nImageEnd);
+    const int64_t nData = ClampToImage(nChunk + kChunkData, nImageEnd);
     const int64_t nDataEnd = ClampToImage(nData + nLength, nImageEnd);
     ScanTrackEvents(nData, nDataEnd, aTrackInfo[t].szName);
     nChunk = nDataEnd;
@@ -146,7 +138,7 @@ static int32_t AcceptHeader() {
     if (nFormat != 0 && nFormat != 1)
       continue;
     if (ImageByteAt(pImage, nImageEnd, i + kHdrDivision) & 0x80) {
-      ShowMessageBox(hwndMain, "タイムコードは扱えません", "形式の問題", MsgIcon::Error);
+      ShowMessageBox(Hooks.hwndOwner, "タイムコードは扱えません", "形式の問題", MsgIcon::Error);
       return 0;
     }
     // A division of 0 ticks would divide by zero in the tempo: not a usable header
@@ -167,7 +159,7 @@ int32_t LoadSmfBytes(const uint8_t *pData, int32_t nSize) {
   // locking failure the user is told of.
   uint8_t *pImage = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(nSize) + kSongSlack));
   if (!pImage) {
-    ShowMessageBox(hwndMain, "Global Memory", "ERROR", MsgIcon::None);
+    ShowMessageBox(Hooks.hwndOwner, "Global Memory", "ERROR", MsgIcon::None);
     return 0;
   }
   if (nSize > 0)

@@ -7,6 +7,19 @@
 constexpr int32_t kMaxTracks = 256; // size of the track table and sequencer arrays
 constexpr int32_t kSongSlack = 64;  // zeroed bytes behind the file in the image
 
+// Header field offsets from the MThd signature (the loader and PrepareSong).
+enum : int32_t {
+  kHdrFormatLow = 9, // low byte of the format field
+  kHdrTracks = 10,
+  kHdrDivision = 12,
+  kHdrFirstChunk = 14, // the header length field is not read: 6 is assumed
+};
+// A chunk: 4-byte tag, 32-bit big-endian length, then the data.
+enum : int32_t {
+  kChunkLength = 4,
+  kChunkData = 8,
+};
+
 struct TrackInfo {
   int32_t nLength;  // data length declared in the track chunk header
   char szName[256]; // last Sequence/Track Name text, raw bytes, NUL-terminated

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
-#include "player/output/playback.h"
+#include "player/state/engine_hooks.h"
 #include "player/ui/main_window.h"
 #include "player/ui/panel_paint.h"
 
@@ -157,6 +157,6 @@ void SetFltkWindowHooks(FltkPanelWindow *pWindow) {
   pMain = pWindow;
   WindowHooks = {HookDestroy, HookRepaint, HookSetRect, HookGetPos,
                  HookDesktop, HookRaise,   HookSleepMs};
-  PlaybackHooks.pfnDragAcceptFiles = HookDragAccept;
-  PlaybackHooks.pfnInvalidate = HookInvalidate;
+  Hooks.pfnDragAcceptFiles = HookDragAccept;
+  Hooks.pfnInvalidate = HookInvalidate;
 }

@@ -1,22 +1,21 @@
 #include "player/ui/main_window.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "platform/event_loop.h"
 #include "platform/file_dialog.h"
 #include "platform/message_box.h"
 #include "platform/popup_menu.h"
+#include "player/app/settings_store.h"
+#include "player/app/startup.h"
+#include "player/app/unit_commands.h"
 #include "player/output/playback.h"
-#include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/routing.h"
 #include "player/song/song.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/ui/hit_test.h"
 #include "player/ui/panel_paint.h"
 #include "player/ui/panel_state.h"
-#include "player/ui/settings_store.h"
 #include "player/units/unit_host.h"
 
 MainWindowHooks WindowHooks = {};
@@ -184,16 +183,8 @@ void RunCommand(int32_t nCommand) {
 // Slot s's first small button: clear a bound slot, or fill an empty one from
 // the unit menu.
 void SlotAssignOrClear(int32_t s) {
-  UnitSlot &slot = aUnitSlots[s];
-  if (slot.hModule) {
-    UnbindUnit(s);
-    slot.szPath[0] = '\0';
-    SaveSettings();
-    for (int32_t i = 0; i < nUnitCount; ++i)
-      if (aUnitEntries[i].nSlot == s) {
-        aUnitEntries[i].nSlot = -1;
-        aUnitMenu[i].bEnabled = 1;
-      }
+  if (aUnitSlots[s].hModule) {
+    ClearUnitSlot(s);
   } else if (pUnitMenu) {
     pUnitMenu->Clear();
     for (int32_t i = 0; i < nUnitCount; ++i) {
@@ -208,14 +199,9 @@ void SlotAssignOrClear(int32_t s) {
       BusyScope busy;
       nChosen = pUnitMenu->Track(hwndMain, wx + nAnchorX, wy + nAnchorY);
     }
-    const int32_t i = nChosen - kUnitMenuBase;
-    if (i >= 0 && i < nUnitCount && aUnitMenu[i].bEnabled) {
-      CopyPath(slot.szPath, sizeof slot.szPath, aUnitEntries[i].szPath);
-      aUnitEntries[i].nSlot = s;
-      aUnitMenu[i].bEnabled = 0;
+    if (nChosen) {
       BusyScope busy;
-      BindUnit(s);
-      SaveSettings();
+      AssignUnitSlot(s, nChosen - kUnitMenuBase); // refuses entries out of range or in use
     }
   }
   Invalidate();
@@ -248,12 +234,6 @@ uint32_t BoundSlots() {
 }
 
 } // namespace
-
-void CopyPath(char *pszDst, size_t nRoom, const char *pszSrc) {
-  const size_t n = std::min(std::strlen(pszSrc), nRoom - 1);
-  std::memcpy(pszDst, pszSrc, n);
-  pszDst[n] = '\0';
-}
 
 int32_t CanClose() {
   return nBusyDepth == 0 && !bRecording;
@@ -333,11 +313,8 @@ int32_t MainWindowProc(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
     return 0;
   switch (nMessage) {
   case UM_INIT:
-    AllocReverbLine();
-    AllocChorusLine();
-    if (PlaybackHooks.pfnDragAcceptFiles)
-      PlaybackHooks.pfnDragAcceptFiles(hwndMain, 1);
-    if (!AllocOutputBuffersOrReport(hwndMain)) {
+    DragAcceptMainWindow(1);
+    if (!AllocStartBuffers(hwndMain)) {
       DestroyWindow();
       return 0;
     }
@@ -400,12 +377,7 @@ void MainWindowDestroy() {
   if (WindowHooks.pfnGetPos)
     WindowHooks.pfnGetPos(&pt.x, &pt.y);
   WriteWindowPlacement(&pt);
-  StopPlayback(hwndMain);
-  FreeOutputBuffers();
-  FreeChorusLine();
-  FreeReverbLine();
-  FreeSong();
-  UnbindAllUnits();
+  ShutDown();
   GetEventLoop()->PostQuit(0);
 }
 

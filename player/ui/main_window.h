@@ -4,7 +4,6 @@
 // arrives as loop messages through MainWindowProc.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "player/ui/dialogs/dialog_commands.h"
@@ -58,7 +57,5 @@ void OnFileDropped(const char *szPath);
 // Places the window for bSizeGeometry at (x, y), pulled back inside the
 // desktop's right and bottom edges (negative positions stay).
 void PlaceWindow(int32_t x, int32_t y);
-// Copies a library path into a slot's shorter field, cut to fit.
-void CopyPath(char *pszDst, size_t nRoom, const char *pszSrc);
 // The slot row's element actions and the channel lamp's, for element code c.
 void RunElementAction(int32_t c);

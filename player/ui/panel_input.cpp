@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/ui/hit_test.h"
 #include "player/ui/panel_paint.h"

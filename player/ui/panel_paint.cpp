@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"

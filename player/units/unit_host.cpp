@@ -7,19 +7,21 @@
 
 #include "platform/dynlib.h"
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace {
 
-constexpr int32_t kEntryPoints = 13;
+constexpr int32_t kEntryPoints = kUnitEntryCount;
 constexpr const char kUnitSuffix[] = ".so";
 
-int32_t bPluginDirSet = 0; // 1 while SetPluginDirectory overrides the program's PLUGIN/
+int32_t bPluginDirSet = 0; // 1 while SetPluginDirectory overrides the program's PLUGIN/ (even
+                           // with a path too long to keep: then there is no directory)
 
 // szPluginDir, from the program directory unless a test has set it.
 void EnsurePluginDir() {
-  if (bPluginDirSet && szPluginDir[0]) {
+  if (bPluginDirSet) {
     return;
   }
   char szProgram[4096];
@@ -55,19 +57,10 @@ template <typename T> T As(void *p) {
 }
 
 void StoreEntryPoints(UnitSlot &s, void *const apfn[kEntryPoints]) {
-  s.pfnGetType = As<PfnGetType>(apfn[0]);
-  s.pfnGetName = As<PfnGetName>(apfn[1]);
-  s.pfnGetVer = As<PfnGetVer>(apfn[2]);
-  s.pfnTestDLL = As<PfnTestDLL>(apfn[3]);
-  s.pfnCopyright = As<PfnCopyright>(apfn[4]);
-  s.pfnMake = As<PfnMake>(apfn[5]);
-  s.pfnSetRate = As<PfnSetRate>(apfn[6]);
-  s.pfnInitUNIT = As<PfnInitUNIT>(apfn[7]);
-  s.pfnLoadCFG = As<PfnLoadCFG>(apfn[8]);
-  s.pfnRemoveCFG = As<PfnRemoveCFG>(apfn[9]);
-  s.pfnFreeLockCFG = As<PfnFreeLockCFG>(apfn[10]);
-  s.pfnMidiIn = As<PfnMidiIn>(apfn[11]);
-  s.pfnSysSig = As<PfnSysSig>(apfn[12]);
+  int32_t i = 0;
+#define TORQA_STORE_ENTRY(name) s.pfn##name = As<Pfn##name>(apfn[i++]);
+  TORQA_UNIT_ENTRY_POINTS(TORQA_STORE_ENTRY)
+#undef TORQA_STORE_ENTRY
 }
 
 void SetMenuItem(int32_t nEntry, int32_t bEnabled) {
@@ -76,19 +69,22 @@ void SetMenuItem(int32_t nEntry, int32_t bEnabled) {
 
 } // namespace
 
-void SetPluginDirectory(const char *pszDir) {
+int32_t SetPluginDirectory(const char *pszDir) {
   if (!pszDir || !pszDir[0]) {
     bPluginDirSet = 0;
     szPluginDir[0] = 0;
-    return;
+    EnsurePluginDir();
+    return szPluginDir[0] != 0;
   }
   const size_t n = std::strlen(pszDir);
   const int nOut = std::snprintf(szPluginDir, sizeof szPluginDir, "%s%s", pszDir,
                                  pszDir[n - 1] == '/' ? "" : "/");
-  bPluginDirSet = nOut > 0 && nOut < static_cast<int>(sizeof szPluginDir);
-  if (!bPluginDirSet) {
-    szPluginDir[0] = 0;
+  bPluginDirSet = 1;
+  if (nOut < 0 || nOut >= static_cast<int>(sizeof szPluginDir)) {
+    szPluginDir[0] = 0; // not cut: a shorter path would name another directory
+    return 0;
   }
+  return 1;
 }
 
 void ScanUnits() {
@@ -117,7 +113,7 @@ void ScanUnits() {
       if (ResolveEntryPoints(hModule, apfn)) {
         e.nSlot = -1;
         std::memset(e.szName, 0, sizeof e.szName);
-        As<PfnGetName>(apfn[1])(e.szName);
+        As<PfnGetName>(apfn[1])(e.szName); // GetName is the second entry point
         aUnitMenu[nUnitCount] = {kUnitMenuBase + nUnitCount, 1};
         ++nUnitCount;
       }
@@ -126,7 +122,7 @@ void ScanUnits() {
     closedir(pDir);
   }
   if (nUnitCount >= kMaxUnits) {
-    ShowMessageBox(hwndMain, "プラグイン数が最大量を越えました", "プラグインの上限",
+    ShowMessageBox(Hooks.hwndOwner, "プラグイン数が最大量を越えました", "プラグインの上限",
                    MsgIcon::Warning);
   }
 }
@@ -183,7 +179,7 @@ void BindUnit(int32_t nSlot) {
   EnsurePluginDir();
   std::memset(s.szName, 0, sizeof s.szName);
   s.pfnGetName(s.szName);
-  s.pfnInitUNIT(hwndMain, szPluginDir);
+  s.pfnInitUNIT(Hooks.hwndOwner, szPluginDir);
   s.pfnLoadCFG();
   s.pfnSetRate(nPCMRate);
   s.bActive = 1;

@@ -11,29 +11,19 @@ constexpr int32_t kUnitSlots = 8;
 constexpr int32_t kUnitMenuBase = 1000; // menu command id of catalogue entry 0
 
 struct UnitEntry {
-  char szPath[280]; // full path of the library
-  char szName[280]; // display name from GetName
-  int32_t nSlot;    // slot using this library, -1 if none
+  char szPath[kPathBytes]; // full path of the library
+  char szName[280];        // display name from GetName
+  int32_t nSlot;           // slot using this library, -1 if none
 };
 
 struct UnitSlot {
-  char szPath[260]; // library path; empty = empty slot
-  char szName[208]; // GetName at bind time
-  void *hModule;    // loaded library, null when not bound
-  int32_t bActive;  // 1 after a bind; the panel toggles it
-  PfnGetType pfnGetType;
-  PfnGetName pfnGetName;
-  PfnGetVer pfnGetVer;
-  PfnTestDLL pfnTestDLL;
-  PfnCopyright pfnCopyright;
-  PfnMake pfnMake;
-  PfnSetRate pfnSetRate;
-  PfnInitUNIT pfnInitUNIT;
-  PfnLoadCFG pfnLoadCFG;
-  PfnRemoveCFG pfnRemoveCFG;
-  PfnFreeLockCFG pfnFreeLockCFG;
-  PfnMidiIn pfnMidiIn;
-  PfnSysSig pfnSysSig;
+  char szPath[kPathBytes]; // library path; empty = empty slot
+  char szName[208];        // GetName at bind time
+  void *hModule;           // loaded library, null when not bound
+  int32_t bActive;         // 1 after a bind; the panel toggles it
+#define TORQA_UNIT_SLOT_FIELD(name) Pfn##name pfn##name;
+  TORQA_UNIT_ENTRY_POINTS(TORQA_UNIT_SLOT_FIELD)
+#undef TORQA_UNIT_SLOT_FIELD
   PfnMakeBlock pfnMakeBlock; // optional block form of Make; null when the unit lacks it
 };
 
@@ -47,8 +37,7 @@ extern UnitEntry aUnitEntries[kMaxUnits];
 extern int32_t nUnitCount;
 extern UnitSlot aUnitSlots[kUnitSlots];
 extern UnitMenuItem aUnitMenu[kMaxUnits]; // nUnitCount items; text is the entry's szName
-extern void *hwndMain;                    // handed to InitUNIT and SysSig; null headless
-extern char szPluginDir[300];             // program directory + "/PLUGIN/"
+extern char szPluginDir[kPathBytes];      // program directory + "/PLUGIN/"
 
 void ScanUnits();
 void ApplyUnitSlots();
@@ -57,5 +46,6 @@ void UnbindUnit(int32_t nSlot);
 void UnbindAllUnits();
 int32_t SamePath(const char *a, const char *b);
 // Points the catalogue and InitUNIT at pszDir instead of the program's PLUGIN/
-// (a trailing '/' is added); null or "" restores the default.
-void SetPluginDirectory(const char *pszDir);
+// (a trailing '/' is added); null or "" restores the default. Returns 0, and
+// leaves no directory, when the path does not fit szPluginDir.
+int32_t SetPluginDirectory(const char *pszDir);

@@ -4,5 +4,4 @@ UnitEntry aUnitEntries[kMaxUnits];
 int32_t nUnitCount = 0;
 UnitSlot aUnitSlots[kUnitSlots];
 UnitMenuItem aUnitMenu[kMaxUnits];
-void *hwndMain = nullptr;
-char szPluginDir[300];
+char szPluginDir[kPathBytes];

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "player/render/engine_state.h"
-#include "player/ui/settings_store.h"
+#include "player/state/engine_state.h"
+#include "player/app/settings_store.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "tools/cli/song_file.h"

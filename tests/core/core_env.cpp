@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "player/render/effects.h"
+
 namespace {
 
 std::string sRegistry;
@@ -21,5 +23,9 @@ int SetRegistry() {
 }
 
 const int kRegistrySet = SetRegistry();
+
+// Renders here start without the player's start-up: pan and seeks reach the
+// effects as they do in playback.
+const int kHooksSet = (ConnectRenderHooks(), 0);
 
 } // namespace

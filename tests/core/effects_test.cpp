@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/song/routing.h"
+#include "player/state/engine_state.h"
 
 namespace {
 
@@ -173,6 +173,17 @@ TEST_F(Engine3DTest, LargeSignalsWrapInsteadOfOverflowing) {
     Engine3DLight();
   }
   SUCCEED();
+}
+
+// The bound is the deepest depth whose (depth + 256) x 96000 fits 32 bits;
+// at it, either sign, the span is the exact product's, truncated.
+TEST_F(Engine3DTest, DepthBoundKeepsTheProductIn32Bits) {
+  EXPECT_LE((int64_t{kMax3DDepth} + 256) * 96000, INT32_MAX);
+  EXPECT_GT((int64_t{kMax3DDepth} + 257) * 96000, INT32_MAX);
+  Reset(96000, kMax3DDepth, 0);
+  EXPECT_EQ(n3DSpan, 183246); // 22369 x 8.192
+  Reset(96000, -kMax3DDepth, 0);
+  EXPECT_EQ(n3DSpan, -179052); // -21857 x 8.192
 }
 
 } // namespace

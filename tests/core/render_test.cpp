@@ -10,10 +10,10 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace {
@@ -283,31 +283,61 @@ void BurstMake(int32_t *pAcc) {
   ++nMakeCalls;
 }
 
+// Every depth within the bound, negative ones and taps longer than a line
+// included: a write lands d samples ahead with d taken modulo the line.
 TEST_F(RenderTest, PassingByQuietChannelsIn3DChangesNothing) {
   aUnitSlots[kSlot].pfnMake = BurstMake;
   for (int32_t ch = 0; ch < 16; ++ch) {
     aChannels[ch].nPan = (ch * 37) % 128;
   }
-  for (Pfn3DEngine pfn : {Engine3DLight, Engine3DMedium, Engine3DHeavy}) {
-    std::vector<int16_t> aOut[2];
-    for (int32_t bSkip = 0; bSkip < 2; ++bSkip) {
-      b3DSkipQuiet = bSkip;
-      n3DLength = 1200;
-      pfn3DEngine = pfn;
-      ResetEffects();
-      for (int32_t ch = 0; ch < 16; ++ch) {
-        Update3DTaps(ch);
+  for (const int32_t nLength : {1200, -300, -256, -1000, 9000, kMax3DDepth, -kMax3DDepth}) {
+    for (Pfn3DEngine pfn : {Engine3DLight, Engine3DMedium, Engine3DHeavy}) {
+      std::vector<int16_t> aOut[2];
+      for (int32_t bSkip = 0; bSkip < 2; ++bSkip) {
+        b3DSkipQuiet = bSkip;
+        n3DLength = nLength;
+        pfn3DEngine = pfn;
+        ResetEffects();
+        for (int32_t ch = 0; ch < 16; ++ch) {
+          Update3DTaps(ch);
+        }
+        nMakeCalls = 0;
+        for (int32_t b = 0; b < 12; ++b) {
+          RenderRecordBlock(kOutBufBytes);
+          const auto v = Samples(0, kOutBufBytes / 4);
+          aOut[bSkip].insert(aOut[bSkip].end(), v.begin(), v.end());
+        }
       }
-      nMakeCalls = 0;
-      for (int32_t b = 0; b < 12; ++b) {
-        RenderRecordBlock(kOutBufBytes);
-        const auto v = Samples(0, kOutBufBytes / 4);
-        aOut[bSkip].insert(aOut[bSkip].end(), v.begin(), v.end());
-      }
+      EXPECT_TRUE(aOut[0] == aOut[1]) << "depth " << nLength << " engine "
+                                      << (pfn == Engine3DLight    ? 0
+                                          : pfn == Engine3DMedium ? 1
+                                                                  : 2);
     }
-    EXPECT_TRUE(aOut[0] == aOut[1]);
   }
   b3DSkipQuiet = 1;
+  n3DLength = 0;
+  pfn3DEngine = Engine3DLight;
+}
+
+// A saved depth beyond the bound, as a damaged settings file may hold, plays
+// as the stage off; its arithmetic must not overflow on the way.
+TEST_F(RenderTest, DepthsBeyondTheBoundPlayWithout3D) {
+  pfnWave = Wave;
+  anSigL[4] = 3000;
+  pfn3DEngine = Engine3DHeavy;
+  ResetEffects();
+  RenderRecordBlock(8192);
+  const auto dry = Samples(0, 2048);
+  for (const int32_t nLength : {kMax3DDepth + 1, INT32_MAX, -kMax3DDepth - 1, INT32_MIN}) {
+    n3DLength = nLength;
+    ResetEffects();
+    for (int32_t ch = 0; ch < 16; ++ch) {
+      Update3DTaps(ch);
+    }
+    nMakeCalls = 0;
+    RenderRecordBlock(8192);
+    EXPECT_EQ(Samples(0, 2048), dry) << "depth " << nLength;
+  }
   n3DLength = 0;
   pfn3DEngine = Engine3DLight;
 }

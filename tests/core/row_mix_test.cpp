@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/unit_interface.h"
 #include "common/audio_math.h"
+#include "common/unit_interface.h"
 #include "player/render/row_mix.h"
 
 #if defined(__SSE2__)
@@ -118,10 +118,10 @@ TEST(RowMixTest, VectorMixesAreTheChannelLoop) {
             << pszName << " sum " << j << " round " << nRound << " n " << n;
       }
     };
-    Check(MixQuads, "four");
+    Check(MixSources, "four");
 #if defined(TORQA_WIDE_MIX)
     if (bWideMix)
-      Check(MixOctets, "eight");
+      Check(MixSourcesWide, "eight");
 #endif
   }
 }
@@ -130,7 +130,7 @@ TEST(RowMixTest, VectorFinishesAreGainAndSaturation) {
   Maker make;
   Row l, r;
   for (int32_t nRound = 0; nRound < 200; ++nRound) {
-    const int32_t nGain = nRound < 2 ? nRound * kMaxFoursGain : int32_t(make.rng() % 128);
+    const int32_t nGain = nRound < 2 ? nRound * kMaxVectorGain : int32_t(make.rng() % 128);
     const int32_t n = 1 + static_cast<int32_t>(make.rng() % kBlockFrames);
     for (int32_t i = 0; i < n; ++i) {
       l.an[i] = make.Value(make.rng() & 1);
@@ -146,7 +146,7 @@ TEST(RowMixTest, VectorFinishesAreGainAndSaturation) {
       }
     }
     std::vector<uint8_t> got(4 * size_t(n) + 32, 0xee);
-    const int32_t nFours = FinishFours(got.data(), l.an, r.an, n, nGain);
+    const int32_t nFours = FinishRecordFrames(got.data(), l.an, r.an, n, nGain);
     EXPECT_EQ(nFours, n & ~3);
     EXPECT_EQ(std::memcmp(got.data(), want.data(), 4 * size_t(nFours)), 0) << nRound;
     EXPECT_EQ(got[4 * size_t(nFours)], 0xee); // nothing past the frames done
@@ -154,7 +154,7 @@ TEST(RowMixTest, VectorFinishesAreGainAndSaturation) {
     if (bWideMix) {
       // From an odd frame: the wide loads take any alignment.
       std::fill(got.begin(), got.end(), 0xee);
-      const int32_t nEights = FinishEights(got.data(), l.an + 1, r.an + 1, n - 1, nGain);
+      const int32_t nEights = FinishRecordFramesWide(got.data(), l.an + 1, r.an + 1, n - 1, nGain);
       EXPECT_EQ(nEights, (n - 1) & ~7);
       EXPECT_EQ(std::memcmp(got.data(), want.data() + 4, 4 * size_t(nEights)), 0) << nRound;
       EXPECT_EQ(got[4 * size_t(nEights)], 0xee);

@@ -19,12 +19,12 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/render/row_mix.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "song_run.h"
 #include "tools/smf/smf_writer.h"

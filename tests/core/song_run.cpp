@@ -8,11 +8,11 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace fs = std::filesystem;

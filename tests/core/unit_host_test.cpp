@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include "platform/audio_devices.h"
 #include "platform/message_box.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/song.h"
 #include "player/ui/dialogs/dialog_commands.h"
 #include "player/ui/dialogs/hddr_logic.h"

@@ -1,7 +1,7 @@
 // A settings file that is cut short, full of garbage or in a directory the
 // program may not write: the program keeps running on its start values (or
 // on what it could read) and the user's file is never lost.
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,7 +20,7 @@
 #include "platform/audio_devices.h"
 #include "platform/registry_text.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace fs = std::filesystem;

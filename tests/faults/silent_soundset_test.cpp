@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
 #include "player/units/unit_host.h"

@@ -18,14 +18,14 @@
 
 #include "platform/event_loop.h"
 #include "platform/wave_out.h"
+#include "player/app/settings_store.h"
 #include "player/output/playback.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
-#include "player/ui/settings_store.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "tools/smf/smf_writer.h"
 

@@ -70,6 +70,37 @@ TEST_F(EventLoopTest, FullQueueRefusesInsteadOfBlocking) {
     EXPECT_EQ(gSeen[i].wParam, i);
 }
 
+// The reserved wake-up is never refused: it waits beside a full queue, wakes
+// the loop, and comes once, before the queued messages.
+TEST_F(EventLoopTest, ReservedWakeUpBesideAFullQueue) {
+  while (PostLoopMessage(kWmUser, 1, 0)) {
+  }
+  loop.PostReserved(kWmUser + 9);
+  loop.PostReserved(kWmUser + 9);
+  EXPECT_EQ(loop.Wait(0), 1);
+  EXPECT_EQ(PumpOneMessage(), static_cast<int32_t>(kWmUser + 9));
+  while (PumpOneMessage()) {
+  }
+  EXPECT_EQ(gSeen.size(), (size_t)MessageQueue::kCapacity + 1);
+  EXPECT_EQ(gSeen[0].lParam, 0);
+}
+
+// A window toolkit gets its turn in every pump, with or without a message, so
+// the window stays alive while a long operation pumps.
+TEST_F(EventLoopTest, PumpGivesTheToolkitATurnEachTime) {
+  struct ToolkitLoop : PlainEventLoop {
+    int32_t nTurns = 0;
+    void PumpToolkit() override { nTurns++; }
+  } toolkit;
+  SetEventLoop(&toolkit);
+  EXPECT_EQ(PumpOneMessage(), 0);
+  PostLoopMessage(kWmUser, 1, 0);
+  EXPECT_NE(PumpOneMessage(), 0);
+  EXPECT_EQ(toolkit.nTurns, 2);
+  EXPECT_EQ(gSeen.size(), 1u);
+  SetEventLoop(&loop);
+}
+
 TEST_F(EventLoopTest, WaitTimesOutAndWakesOnPost) {
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(loop.Wait(30), 0);

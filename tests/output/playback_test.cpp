@@ -10,10 +10,10 @@
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "support/fake_wave_out.h"
 #include "tools/smf/smf_writer.h"
@@ -86,7 +86,7 @@ int32_t TestWindowProc(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
   else if (nMessage == UM_REDRAW)
     gRedraws++;
   else if (nMessage == kMsgStop && bPlaying)
-    StopPlayback(hwndMain);
+    StopPlayback(nullptr);
   return 0;
 }
 
@@ -192,12 +192,38 @@ TEST(BlockSize, FollowsTheRateAndTheLowLoadSetting) {
   }
 }
 
-TEST_F(PlaybackTest, StartFillsTheRingPausedThenRestarts) {
+// A device that ran before its buffers were queued would begin with silence
+// or a partial ring instead of the song's first block.
+TEST_F(PlaybackTest, DeviceStartsOnlyOnceTheRingIsQueued) {
+  Load(ShortSong());
+  StartPlayback(nullptr);
+  ASSERT_NE(driver.Device(), nullptr);
+  EXPECT_EQ(driver.nQueuedAtStart, 8);
+  EXPECT_EQ(driver.Device()->bPaused, 0);
+}
+
+// Finished buffers whose done messages find the queue full are still handled:
+// the ring refills and the output closes at the song's end.
+TEST_F(PlaybackTest, BufferDoneSurvivesAFullQueue) {
+  Load(ShortSong());
+  StartPlayback(nullptr);
+  while (PostLoopMessage(kWmUser + 50, 0, 0)) {
+  }
+  for (int32_t i = 0; i < kOutBufCount; i++)
+    ASSERT_EQ(driver.Step(), 1);
+  Drain();
+  EXPECT_EQ(Writes(), 2 * kOutBufCount) << "every finished buffer was refilled";
+  PlayUntilClosed();
+  EXPECT_EQ(bOutputOpen, 0);
+  EXPECT_EQ(driver.Device(), nullptr);
+}
+
+TEST_F(PlaybackTest, StartFillsTheRingThenRestarts) {
   Load(ShortSong());
   StartPlayback(nullptr);
   ASSERT_NE(driver.Device(), nullptr);
   EXPECT_EQ(driver.Device()->nRate, 44100);
-  std::vector<std::string> want = {"open", "pause"};
+  std::vector<std::string> want = {"open"};
   for (int i = 0; i < 8; i++)
     want.push_back("write " + std::to_string(i));
   want.push_back("restart");

@@ -138,6 +138,7 @@ TEST_F(SdlWaveOutTest, ResetHandsBackTheRestInOrderAndCloseLeavesNoThread) {
     WaveOutPrepareHeader(hOut, &h);
     WaveOutWrite(hOut, &h);
   }
+  WaveOutRestart(hOut);
   WaitForDone(2, 5000); // about 93 ms of audio
   ASSERT_GE(gDone.size(), 2u);
   auto t0 = std::chrono::steady_clock::now();

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/ui/panel_bitmaps.h"
 #include "player/ui/panel_compositor.h"

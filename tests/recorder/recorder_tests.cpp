@@ -19,9 +19,9 @@
 
 #include "platform/dynlib.h"
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "tools/smf/smf_writer.h"
 
@@ -285,6 +285,26 @@ TEST_F(RecorderTest, NoSong) {
   RecordResult r = RecordWavFile(Path("x.wav").c_str(), 22050, nullptr, nullptr, nullptr);
   EXPECT_EQ(r.nStatus, kRecordNoSong);
   EXPECT_FALSE(fs::exists(Path("x.wav")));
+}
+
+// A recording would share the units and the ring with open output or the
+// sound test, or run inside another recording: it is refused, nothing written.
+TEST_F(RecorderTest, RefusedWhileOutputOrAnotherRecordingRuns) {
+  Load(MakeSong({{0, 40}}, 40));
+  int32_t nDialog = 0;
+  for (int32_t nCase = 0; nCase < 3; nCase++) {
+    bOutputOpen = nCase == 0;
+    hwndTest = nCase == 1 ? &nDialog : nullptr;
+    bRecording = nCase == 2;
+    RecordResult r = RecordWavFile(Path("x.wav").c_str(), 22050, nullptr, nullptr, nullptr);
+    EXPECT_EQ(r.nStatus, kRecordBusy) << nCase;
+    EXPECT_FALSE(fs::exists(Path("x.wav"))) << nCase;
+    EXPECT_EQ(bRecording, nCase == 2) << "the running recording goes on";
+  }
+  bOutputOpen = 0;
+  hwndTest = nullptr;
+  bRecording = 0;
+  EXPECT_STREQ(pfnLog_(), "") << "the units were not touched";
 }
 
 // A write that fails (here: a file-size limit in the middle of the fourth

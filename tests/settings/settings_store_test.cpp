@@ -1,11 +1,11 @@
 // The settings store against a private registry file: what the first run
 // writes, what a load makes of stored values, and what a save writes back.
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 
 #include "platform/audio_devices.h"
 #include "platform/registry.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 #include <gtest/gtest.h>
@@ -189,6 +189,24 @@ TEST_F(SettingsStore, FirstRunWithoutDevicesStoresEmptyIdentity) {
   EXPECT_EQ(nSelDevice, 0);
 }
 
+// A program that has not listed the devices (a render) still stores the
+// first device's identity on a first run, and only then lists them.
+TEST_F(SettingsStore, FirstRunListsTheDevicesBeforeStoringTheFirst) {
+  SetDeviceList(nullptr, 0);
+  pfnListDevices = [] {
+    const char *apszDevices[] = {"USB Headset"};
+    SetDeviceList(apszDevices, 1);
+  };
+  LoadSettings();
+  EXPECT_EQ(bSettingsCreated, 1);
+  EXPECT_EQ(Get("DevPname").data, ToBytes("USB Headset"));
+  SetDeviceList(nullptr, 0);
+  LoadSettings();
+  pfnListDevices = nullptr;
+  EXPECT_EQ(bSettingsCreated, 0);
+  EXPECT_EQ(nDevCount, 0) << "an existing key lists nothing";
+}
+
 TEST_F(SettingsStore, SavedSettingsComeBack) {
   LoadSettings();
   nPCMRate = 12345; // a user rate: not validated
@@ -200,7 +218,7 @@ TEST_F(SettingsStore, SavedSettingsComeBack) {
   bUseEff3 = 0;
   bLPF = 1;
   nSelDevice = 1;
-  const std::string sLongPath = "/" + std::string(258, 'p'); // 259 characters, the most
+  const std::string sLongPath = "/" + std::string(kPathBytes - 2, 'p'); // the longest path
   std::strcpy(aUnitSlots[0].szPath, "/opt/torqa/PLUGIN/vokraunit.so");
   std::strcpy(aUnitSlots[7].szPath, sLongPath.c_str());
   SaveSettings();
@@ -222,7 +240,7 @@ TEST_F(SettingsStore, SavedSettingsComeBack) {
   EXPECT_STREQ(aUnitSlots[1].szPath, "");
   EXPECT_STREQ(aUnitSlots[7].szPath, sLongPath.c_str());
   EXPECT_EQ(Get("P0").data.size(), std::strlen("/opt/torqa/PLUGIN/vokraunit.so"));
-  EXPECT_EQ(Get("P7").data.size(), 259u);
+  EXPECT_EQ(Get("P7").data.size(), static_cast<size_t>(kPathBytes - 1));
   EXPECT_EQ(Get("DevPname").data, ToBytes("USB Headset"));
 }
 
@@ -345,8 +363,8 @@ TEST_F(SettingsStore, MissingValuesKeepTheirDefaults) {
 
 TEST_F(SettingsStore, OverlongOrWronglySizedValuesAreSafe) {
   LoadSettings();
-  // A 260-byte path would leave the slot's 260-byte text without its end.
-  Put("P2", kRegSz, Bytes(260, 'q'));
+  // A path of kPathBytes would leave the slot's text without its end.
+  Put("P2", kRegSz, Bytes(kPathBytes, 'q'));
   // A value longer than its field is not read; a shorter one fills the low bytes.
   Put("nPCMRate", kRegBinary, Bytes(8, 0xFF));
   Put("n3DLength", kRegBinary, {0x10, 0x02});
@@ -354,7 +372,7 @@ TEST_F(SettingsStore, OverlongOrWronglySizedValuesAreSafe) {
   n3DLength = 0;
   LoadSettings();
   EXPECT_EQ(aUnitSlots[2].szPath[0], 0);
-  EXPECT_EQ(aUnitSlots[2].szPath[259], 0);
+  EXPECT_EQ(aUnitSlots[2].szPath[kPathBytes - 1], 0);
   EXPECT_EQ(nPCMRate, 22050);
   EXPECT_EQ(n3DLength, 0x210);
 }

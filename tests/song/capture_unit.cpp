@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/render/engine_state.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 std::vector<CapturedMessage> gCaptured;

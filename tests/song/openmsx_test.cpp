@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "capture_unit.h"
-#include "player/render/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 
 using smfw::Bytes;
 

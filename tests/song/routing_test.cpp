@@ -4,8 +4,8 @@
 
 #include "capture_unit.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/song/routing.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace {
@@ -130,6 +130,7 @@ TEST_F(RoutingTest, ControllerShadowAndChannelReset) {
 
 // The taps are the 3D engine's; pan must reach them, from a controller too.
 TEST_F(RoutingTest, PanSetsTheThreeDTaps) {
+  ConnectRenderHooks();
   n3DTapUnit = 266;
   aChannels[0].nPan = 0;
   UpdateChannelPan(0);

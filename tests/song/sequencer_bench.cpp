@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "player/render/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 
 static std::vector<uint8_t> FirstOpenMsxSong() {
   const char *pszDir = "/usr/share/games/openttd/baseset/openmsx/";

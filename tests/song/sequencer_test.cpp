@@ -7,10 +7,11 @@
 #include <tuple>
 
 #include "capture_unit.h"
-#include "player/render/engine_state.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_hooks.h"
+#include "player/state/engine_state.h"
 
 using smfw::Bytes;
 
@@ -391,6 +392,27 @@ TEST_F(SequencerTest, SystemExclusiveAndTextForms) {
   EXPECT_EQ(Hex(messages[2].ab), "03 00 99 26 64");
   EXPECT_EQ(messages[2].nSongTick, messages[1].nSongTick);
   EXPECT_EQ(bTextChanged, 1);
+}
+
+// The panel shows the text: the window is asked to repaint, once per event.
+TEST_F(SequencerTest, TextEventRepaintsTheWindow) {
+  static int32_t nRepaints;
+  static void *hwndSeen;
+  nRepaints = 0;
+  int32_t nWindow = 0;
+  Hooks.hwndOwner = &nWindow;
+  Hooks.pfnInvalidate = [](void *hwnd) {
+    nRepaints++;
+    hwndSeen = hwnd;
+  };
+  smfw::File file(0, 96);
+  file.AddTrack().Text(0, "one").Text(10, "two").Meta(0, 0x03, {'n'}).EndOfTrack();
+  ASSERT_EQ(StartSong(file.Build()), 1);
+  WalkSong(1 << 20);
+  Hooks.pfnInvalidate = nullptr;
+  Hooks.hwndOwner = nullptr;
+  EXPECT_EQ(nRepaints, 2);
+  EXPECT_EQ(hwndSeen, &nWindow);
 }
 
 TEST_F(SequencerTest, RunningStatusReadsLikeFullStatus) {

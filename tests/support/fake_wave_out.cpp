@@ -12,6 +12,8 @@ void FakeWaveOutDevice::Pause() {
 }
 
 void FakeWaveOutDevice::Restart() {
+  if (bPaused && pDriver_->nQueuedAtStart < 0)
+    pDriver_->nQueuedAtStart = static_cast<int32_t>(queue.size());
   bPaused = 0;
   pDriver_->log.push_back("restart");
 }
@@ -36,6 +38,8 @@ WaveOutDevice *FakeWaveOutDriver::Open(int32_t nDevice, int32_t nRate, uint32_t 
   auto *pDev = new FakeWaveOutDevice(this);
   pDev->nSerial = nSerial;
   pDev->nRate = nRate;
+  pDev->bPaused = 1; // stopped until the first restart
+  nQueuedAtStart = -1;
   pOpen = pDev;
   nOpenDevice = nDevice;
   nOpens++;

@@ -1,5 +1,6 @@
 // Test twin of the sound device: a wave-out driver the test steps by hand.
-// Nothing plays by itself; Step() "plays" the oldest queued buffer (its bytes
+// A device opens stopped and runs from its first restart. Nothing plays by
+// itself; Step() "plays" the oldest queued buffer (its bytes
 // are appended to Played()) and posts its done message to the event loop, as
 // the real device's audio thread would.
 #pragma once
@@ -46,6 +47,7 @@ public:
   int32_t nOnlyDevice = 0;
   int32_t nOpenDevice = -1; // device id of the last open
   int32_t nOpens = 0;
+  int32_t nQueuedAtStart = -1; // headers queued when the last opened device first ran
   int32_t nCloses = 0;
   std::vector<std::string> log; // "open", "pause", "write <i>", "restart", "reset", "close"
   std::vector<uint8_t> abPlayed;

@@ -4,9 +4,9 @@
 
 #include "platform/event_loop.h"
 #include "platform/popup_menu.h"
-#include "player/render/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/routing.h"
+#include "player/state/engine_state.h"
 #include "player/ui/hit_test.h"
 #include "player/ui/main_window.h"
 #include "player/ui/panel_state.h"

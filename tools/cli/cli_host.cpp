@@ -4,14 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/render/effects.h"
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
+#include "player/app/startup.h"
 #include "player/units/unit_host.h"
 
 void CliLoadSettings() {
+  SetStartValues();
+  ClearUnitSlots();
   LoadSettings();
-  AllocReverbLine();
-  AllocChorusLine();
+  AllocEffectLines();
 }
 
 const char *CliPluginDir() {
@@ -20,36 +21,24 @@ const char *CliPluginDir() {
 
 int32_t CliBindUnits() {
   const char *pszDir = std::getenv("TORQA_PLUGIN_DIR");
-  if (pszDir && pszDir[0]) {
-    SetPluginDirectory(pszDir);
-    if (!szPluginDir[0]) { // it did not fit: say so rather than look elsewhere
-      std::fprintf(stderr,
-                   "torqa-cli: TORQA_PLUGIN_DIR is too long (%zu bytes; a directory name has at "
-                   "most %zu)\n",
-                   std::strlen(pszDir), sizeof szPluginDir - 2);
-      return 0;
-    }
+  if (!SetProgramDirectories(pszDir)) {
+    if (pszDir && pszDir[0])
+      std::fprintf(stderr, "torqa-cli: TORQA_PLUGIN_DIR is too long (%zu bytes; at most %d)\n",
+                   std::strlen(pszDir), kPathBytes - 2);
+    else
+      std::fprintf(stderr, "torqa-cli: the program's directory is too long for PLUGIN/\n");
+    return 0;
   }
-  ScanUnits();
-  ApplyUnitSlots();
-  int32_t nBound = 0;
-  int32_t bSaved = 0;
-  for (const UnitSlot &slot : aUnitSlots) {
-    nBound += slot.hModule != nullptr;
-    bSaved |= slot.szPath[0] != 0;
-  }
+  int32_t nBound = BindSavedUnits();
   if (nBound > 0 || nUnitCount == 0)
     return nBound;
+  int32_t bSaved = 0;
+  for (const UnitSlot &slot : aUnitSlots)
+    bSaved |= slot.szPath[0] != 0;
   if (bSaved)
     std::fprintf(stderr, "torqa-cli: the saved unit slots name no unit that loads; using %s\n",
                  aUnitEntries[0].szPath);
-  if (std::strlen(aUnitEntries[0].szPath) >= sizeof aUnitSlots[0].szPath)
-    return 0; // a slot cannot name it
   std::memcpy(aUnitSlots[0].szPath, aUnitEntries[0].szPath, sizeof aUnitSlots[0].szPath);
   BindUnit(0);
   return aUnitSlots[0].hModule ? 1 : 0;
-}
-
-void CliReleaseUnits() {
-  UnbindAllUnits();
 }

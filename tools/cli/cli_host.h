@@ -1,23 +1,22 @@
-// Engine set-up for the terminal commands that make sound: the saved settings,
-// the effect lines and the units, as the player's start-up prepares them.
+// The player's start-up as the terminal commands that make sound run it.
 #pragma once
 
 #include <cstdint>
 
-// Loads the saved settings (the registry file at $TORQA_REGISTRY, else the
-// user's) into the engine fields and prepares the effect delay lines. The
-// terminal tool never saves settings.
+// Start values, then the saved settings (the registry file at $TORQA_REGISTRY,
+// else the user's) and the effect lines. A first run creates the settings,
+// listing the devices for them.
 void CliLoadSettings();
 
 // Scans the unit catalogue in PLUGIN/ beside the program ($TORQA_PLUGIN_DIR
-// instead, when set) and binds the saved slots. When no slot ends up holding a
-// unit (a first run), slot 0 gets the catalogue's first unit for this run
-// only. Returns the number of bound units; 0 when there is none, or when
-// $TORQA_PLUGIN_DIR is too long to use (said on stderr; CliPluginDir() is "").
+// instead, when set) and binds the saved slots (on a first run, slot 0 gets the
+// first unit and keeps it). When no slot binds a unit, slot 0 gets the
+// catalogue's first unit for this run only: the terminal tool cannot assign
+// slots. Returns the number of bound units; 0 when there is none, or when
+// $TORQA_PLUGIN_DIR is too long to use (said on stderr).
 int32_t CliBindUnits();
 
 // The directory the units were looked for in.
 const char *CliPluginDir();
 
-// Unbinds every unit.
-void CliReleaseUnits();
+// The shutdown is the start-up's: ShutDown (player/app/startup.h).

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/message_box.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "tools/cli/commands.h"

@@ -16,11 +16,12 @@
 #include "platform/event_loop.h"
 #include "platform/message_box.h"
 #include "platform/wave_out.h"
+#include "player/app/startup.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "tools/cli/cli_host.h"
 #include "tools/cli/commands.h"
 
@@ -177,7 +178,7 @@ int CmdPlay(int argc, char **argv) {
     return 1;
   }
   if (!AllocOutputBuffersOrReport(nullptr)) {
-    CliReleaseUnits();
+    ShutDown();
     return 1;
   }
 
@@ -209,9 +210,7 @@ int CmdPlay(int argc, char **argv) {
   SetMessageHandler(nullptr);
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
-  FreeOutputBuffers();
-  CliReleaseUnits();
-  FreeSong();
+  ShutDown();
   ShutdownSdlWaveOut();
   if (!bOpened) {
     std::fprintf(stderr, "torqa-cli: the sound device \"%s\" did not open at %d Hz\n",

@@ -24,12 +24,13 @@
 #include <vector>
 
 #include "platform/message_box.h"
+#include "player/app/startup.h"
 #include "player/render/effects.h"
-#include "player/render/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "tools/cli/cli_host.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/song_file.h"
@@ -647,6 +648,10 @@ int CmdRender(int argc, char **argv) {
     sOut = kStdoutPath;
   }
 
+  // A full disk or a size limit must end in a message, not in a killed
+  // process: also while a first run lists the devices (the sound server's
+  // shared memory is sized then).
+  signal(SIGXFSZ, SIG_IGN);
   CliLoadSettings();
   if (nRate < 0)
     nRate = nPCMRate;
@@ -655,17 +660,6 @@ int CmdRender(int argc, char **argv) {
                  kMinRecordRate, kMaxRecordRate);
     return 1;
   }
-  if (bReverb >= 0)
-    bUseEff1 = bReverb;
-  if (bChorus >= 0)
-    bUseEff3 = bChorus;
-  if (bLpf >= 0)
-    bLPF = bLpf;
-  if (n3D >= 0)
-    n3DLength = n3D;
-  if (n3DEngine >= 0)
-    n3DENGIN = n3DEngine;
-  Apply3DEngineSetting();
 
   // Every song and output is checked before anything renders.
   std::vector<Song> aSongs;
@@ -718,13 +712,24 @@ int CmdRender(int argc, char **argv) {
       std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
     return 1;
   }
-  // A full disk or a size limit must end in a message, not in a killed process.
-  signal(SIGXFSZ, SIG_IGN);
+  // The options change this run only; they come after the binding, which on
+  // a first run saves the settings.
+  if (bReverb >= 0)
+    bUseEff1 = bReverb;
+  if (bChorus >= 0)
+    bUseEff3 = bChorus;
+  if (bLpf >= 0)
+    bLPF = bLpf;
+  if (n3D >= 0)
+    n3DLength = n3D;
+  if (n3DEngine >= 0)
+    n3DENGIN = n3DEngine;
+  Apply3DEngineSetting();
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   int nResult = RenderAll(aSongs, nRate, nJobs, nMaxSeconds);
-  CliReleaseUnits();
+  ShutDown();
   return nResult;
 }

@@ -1,7 +1,7 @@
 #include "player/ui/dialogs/dialog_commands.h"
 
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
 

@@ -1,6 +1,6 @@
 #include "player/ui/dialogs/hddr_logic.h"
 
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/ui/dialogs/setup_logic.h"
 
 int32_t Hdr1InitialSel(int32_t nRate) {

@@ -2,7 +2,7 @@
 
 #include "platform/audio_devices.h"
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/ui/dialogs/dialog_text.h"
 
 // The first two texts begin with a blank so that the decimal points line up.

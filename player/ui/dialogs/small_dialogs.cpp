@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "player/output/playback.h"
-#include "player/render/engine_state.h"
+#include "player/state/engine_state.h"
 #include "player/ui/dialogs/dialog_commands.h"
 #include "player/ui/dialogs/fltk_dialogs.h"
 #include "player/ui/dialogs/fltk_widgets.h"
 #include "player/ui/dialogs/setup_logic.h"
 #include "player/ui/dialogs/sound_test_logic.h"
 #include "player/ui/dialogs/track_info_logic.h"
-#include "player/ui/settings_store.h"
+#include "player/app/settings_store.h"
 
 namespace {
 

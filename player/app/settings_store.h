@@ -15,6 +15,17 @@ struct WindowPoint {
   int32_t y;
 };
 
+// 1 when the last LoadSettings created the settings key (a first run).
+extern int32_t bSettingsCreated;
+// Lists the output devices into DevCapsTable. LoadSettings calls it on a
+// first run whose list is still empty, before it stores the first device's
+// identity; null: the list stays as it is. (A program that only renders never
+// needs the device list otherwise.)
+typedef void (*PfnListDevices)();
+extern PfnListDevices pfnListDevices;
+
+// Sets every engine setting to its first-run value.
+void SetDefaultSettings();
 // Reads every setting into its field (creating the key with the current
 // fields on first run), chooses the output device and the 3D engine, and
 // validates and applies the process priority. Start-up runs it once, after

@@ -1,12 +1,13 @@
-// Engine state the render loop, effects, output and settings share. Written
-// between blocks by the user interface, read per sample by the render loop.
+// Engine state the render loop, effects, output and settings share: the
+// lowest of the player's layers. Written between blocks by the user
+// interface, read per sample by the render loop.
 #pragma once
 
 #include <cstdint>
 
 // Settings fields (persisted by the settings store).
 extern int32_t nPCMRate;           // output rate, Hz, 5200..96000 (22050 on first run)
-extern int32_t n3DLength;          // 3D depth 0..1600; 0 = stage off
+extern int32_t n3DLength;          // 3D depth 0..1600 (see kMax3DDepth); 0 = stage off
 extern int32_t n3DENGIN;           // 0 Light, 1 Medium, 2 Heavy
 extern uint32_t dwProcessPriority; // 0x40, 0x20, 0x80 or 0x100
 extern int32_t bPowerSave1;        // long blocks at rates up to 22050 Hz
@@ -28,6 +29,7 @@ extern int32_t nTailBlocks;   // silent blocks still allowed after the song ende
 extern int32_t bPlaying;      // playback running
 extern int32_t nStartMeasure; // measure playback starts from
 
-// 3D engine procedure chosen from n3DENGIN.
-typedef void (*Pfn3DEngine)();
-extern Pfn3DEngine pfn3DEngine;
+// Busy flags: the main window refuses to start a second long operation while
+// one of these is set.
+extern int32_t bOutputOpen; // 1 from a playback or sound-test start until StopPlayback (playback)
+extern void *hwndTest;      // the sound test dialog, null when closed (its dialog)

@@ -1,5 +1,4 @@
-#include "player/render/engine_state.h"
-#include "player/render/effects.h"
+#include "player/state/engine_state.h"
 
 // Start values: the first-run settings defaults.
 int32_t nPCMRate = 22050;
@@ -24,4 +23,5 @@ int32_t nTailBlocks = 16;
 int32_t bPlaying = 0;
 int32_t nStartMeasure = 0;
 
-Pfn3DEngine pfn3DEngine = Engine3DLight; // n3DENGIN 0 until the settings load
+int32_t bOutputOpen = 0;
+void *hwndTest = nullptr;

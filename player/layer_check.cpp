@@ -1,0 +1,5 @@
+// Linked with one layer whole and the layers below it: an undefined symbol
+// means the layer calls one above it.
+int main() {
+  return 0;
+}

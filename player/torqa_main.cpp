@@ -52,13 +52,7 @@ void *CreateAbout(void *hwnd) {
 }
 
 void ScreenSlideHook(void *) {
-  for (int32_t n = 0; n < kSlideFrames; ++n) {
-    DrawSlideFrame(n);
-    if (WindowHooks.pfnRepaint)
-      WindowHooks.pfnRepaint();
-    if (WindowHooks.pfnSleepMs)
-      WindowHooks.pfnSleepMs(30);
-  }
+  PlayScreenSlide();
 }
 
 // The accelerator table: the command a key press stands for, 0 for none.

@@ -92,15 +92,6 @@ void Resize() {
   Invalidate();
 }
 
-void ScreenSlide() {
-  for (int32_t n = 0; n < kSlideFrames; ++n) {
-    DrawSlideFrame(n);
-    Repaint();
-    if (WindowHooks.pfnSleepMs)
-      WindowHooks.pfnSleepMs(30);
-  }
-}
-
 void OpenFile() {
   char szPath[260] = "";
   int32_t bChosen;
@@ -172,7 +163,7 @@ void RunCommand(int32_t nCommand) {
   case 192:
   case 193:
     bMonoMix = nCommand == 192;
-    ScreenSlide();
+    PlayScreenSlide();
     PostRedraw();
     break;
   default:
@@ -234,6 +225,15 @@ uint32_t BoundSlots() {
 }
 
 } // namespace
+
+void PlayScreenSlide() {
+  for (int32_t n = 0; n < kSlideFrames; ++n) {
+    DrawSlideFrame(n);
+    Repaint();
+    if (WindowHooks.pfnSleepMs)
+      WindowHooks.pfnSleepMs(30);
+  }
+}
 
 int32_t CanClose() {
   return nBusyDepth == 0 && !bRecording;

@@ -54,6 +54,8 @@ void OnKeyDown(PanelKey key);
 void OnFocus(int32_t bFocus);
 void OnFileDropped(const char *szPath);
 
+// The screen slide: the Type2 strip through the screen, 46 frames 30 ms apart.
+void PlayScreenSlide();
 // Places the window for bSizeGeometry at (x, y), pulled back inside the
 // desktop's right and bottom edges (negative positions stay).
 void PlaceWindow(int32_t x, int32_t y);

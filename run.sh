@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds Torqa and plays SONG (default: the
-# demo song) through the sound device with the player's saved settings. Where no
+# Sets up a fresh Debian 12 machine, builds Torqa and, on a desktop, opens the
+# player's window with SONG (default: the demo song) loaded; without a display
+# it plays SONG through the sound device with the player's saved settings. Where no
 # sound device opens (as in CI) it says so and renders SONG instead to a WAV file
 # of the same name in the current directory, printing where the file is and how
 # fast it rendered.
@@ -12,7 +13,15 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build
-# torqa-cli play exits with 69 exactly when there is no sound device or it does not open.
+# With a display the window program starts with SONG loaded (Space plays it).
+# torqa and torqa-cli play exit with 69 exactly when there is no display, or
+# no sound device, or it does not open.
+status=69
+if [ -n "${DISPLAY:-}" ]; then
+  status=0
+  build/torqa "$song" || status=$?
+fi
+[ "$status" -eq 69 ] || exit "$status"
 status=0
 build/torqa-cli play "$song" || status=$?
 [ "$status" -eq 69 ] || exit "$status"

@@ -23,6 +23,7 @@
 
 #include "player/state/engine_state.h"
 #include "player/app/settings_store.h"
+#include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -179,19 +180,10 @@ void Loudness(const std::vector<uint8_t> &a, double *pRms, int *pPeak) {
   *pPeak = nPeak;
 }
 
-class TempDir {
+class TempDir : public testsupport::TempDir {
 public:
-  TempDir() {
-    char szTemplate[] = "/tmp/torqa-cli-XXXXXX";
-    path_ = mkdtemp(szTemplate);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string &s) const { return path_ / s; }
-  const fs::path &path() const { return path_; }
-  std::string Registry() const { return "TORQA_REGISTRY=" + (path_ / "registry.reg").string(); }
-
-private:
-  fs::path path_;
+  TempDir() : testsupport::TempDir("torqa-cli") {}
+  std::string Registry() const { return "TORQA_REGISTRY=" + (path() / "registry.reg").string(); }
 };
 
 // Three short openmsx songs (60-74 s), when the package is installed.

@@ -7,6 +7,7 @@
 #include "player/render/effects.h"
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -98,10 +99,10 @@ void ResetFields() {
 
 class SettingsStore : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-settings"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir = tmp_.path();
     file = dir / "registry.reg";
     setenv("TORQA_REGISTRY", file.c_str(), 1);
     ResetFields();
@@ -109,7 +110,6 @@ protected:
     SetDeviceList(apszDevices, 2);
   }
   void TearDown() override {
-    fs::remove_all(dir);
     unsetenv("TORQA_REGISTRY");
     SetDeviceList(nullptr, 0);
   }

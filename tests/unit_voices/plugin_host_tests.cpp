@@ -16,6 +16,7 @@
 #include "common/unit_interface.h"
 #include "platform/registry.h"
 #include "sample_files.h"
+#include "support/temp_dir.h"
 
 namespace vokra_test {
 namespace {
@@ -109,10 +110,10 @@ struct UnitApi {
 
 class PluginTest : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"vokra_plugin"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/vokra_plugin_XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    m_dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    m_dir = tmp_.path();
     fs::create_directories(m_dir / "VOKRA");
     // Nothing here may touch the user's own registry file.
     setenv("TORQA_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
@@ -122,7 +123,6 @@ protected:
 
   void TearDown() override {
     Unload();
-    fs::remove_all(m_dir);
   }
 
   void WriteSoundSet() {

@@ -23,6 +23,7 @@
 
 #include "player/state/engine_state.h"
 #include "player/app/settings_store.h"
+#include "support/midicsv.h"
 #include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
@@ -127,19 +128,9 @@ size_t CountLines(const std::string &s) {
 }
 
 // What midicsv reads from a song: its events as CSV fields.
-std::vector<std::vector<std::string>> MidiCsv(const fs::path &p) {
-  std::vector<std::vector<std::string>> aRows;
-  std::istringstream in(Capture("midicsv '" + p.string() + "' 2>/dev/null"));
-  std::string sLine;
-  while (std::getline(in, sLine)) {
-    std::vector<std::string> aFields;
-    std::istringstream fields(sLine);
-    std::string s;
-    while (std::getline(fields, s, ','))
-      aFields.push_back(Trim(
-          s.substr(s.find_first_not_of(' ') == std::string::npos ? 0 : s.find_first_not_of(' '))));
-    aRows.push_back(aFields);
-  }
+std::vector<testsupport::MidiCsvRecord> MidiCsv(const fs::path &p) {
+  std::vector<testsupport::MidiCsvRecord> aRows;
+  testsupport::MidiCsvRecords(p.string(), aRows);
   return aRows;
 }
 

@@ -40,11 +40,11 @@ Bytes Dword(uint32_t n) {
 // The marker text converted by the C library, independently of the store.
 Bytes ShiftJis(const char *pszUtf8) {
   iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
-  EXPECT_NE(cd, (iconv_t)-1);
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)));
   char szOut[64];
   char *pIn = const_cast<char *>(pszUtf8), *pOut = szOut;
   size_t nIn = std::strlen(pszUtf8), nOut = sizeof szOut;
-  EXPECT_NE(iconv(cd, &pIn, &nIn, &pOut, &nOut), (size_t)-1);
+  EXPECT_NE(iconv(cd, &pIn, &nIn, &pOut, &nOut), static_cast<size_t>(-1));
   iconv_close(cd);
   return Bytes(szOut, pOut);
 }

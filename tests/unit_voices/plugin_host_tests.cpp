@@ -246,10 +246,10 @@ TEST_F(PluginTest, FirstAttachCreatesTheKeyWithItsMarkersAndDefaults) {
   ASSERT_EQ(nSize, 8u);
   EXPECT_EQ(std::memcmp(ab, abMarker, 8), 0);
   const auto Dword = [&](const char *pszName) {
-    uint32_t nType = 0, nSize = 4;
+    uint32_t nDwordType = 0, nDwordSize = 4;
     uint8_t a[4] = {};
-    EXPECT_TRUE(RegQueryValue(pKey, pszName, &nType, a, &nSize)) << pszName;
-    EXPECT_EQ(nType, kRegDword);
+    EXPECT_TRUE(RegQueryValue(pKey, pszName, &nDwordType, a, &nDwordSize)) << pszName;
+    EXPECT_EQ(nDwordType, kRegDword);
     return uint32_t(a[0]) | uint32_t(a[1]) << 8 | uint32_t(a[2]) << 16 | uint32_t(a[3]) << 24;
   };
   EXPECT_EQ(Dword("nUseCh"), 0xFFFFu);

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "player/state/engine_state.h"
 #include "player/app/settings_store.h"
+#include "player/state/engine_state.h"
 #include "support/midicsv.h"
 #include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"

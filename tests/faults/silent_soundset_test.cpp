@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "support/sample_writers.h"
-#include "tools/smf/smf_writer.h"
 #include "support/temp_dir.h"
+#include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
 

@@ -23,8 +23,8 @@
 #include "player/song/song.h"
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
-#include "tools/smf/smf_writer.h"
 #include "support/temp_dir.h"
+#include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
 

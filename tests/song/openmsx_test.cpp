@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "capture_unit.h"
-#include "support/midicsv.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "player/state/engine_state.h"
+#include "support/midicsv.h"
 
 using smfw::Bytes;
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/soundset/patch_convert.h"
 #include "support/temp_dir.h"
+#include "tools/soundset/patch_convert.h"
 #include "tools/soundset/timidity_cfg.h"
 
 namespace {

@@ -121,9 +121,7 @@ protected:
     Load();
   }
 
-  void TearDown() override {
-    Unload();
-  }
+  void TearDown() override { Unload(); }
 
   void WriteSoundSet() {
     const std::vector<int16_t> aSine = Sine(20 * kSinePeriod, kSinePeriod, 12000);

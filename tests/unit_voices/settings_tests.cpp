@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "support/temp_dir.h"
 #include "unit/channels.h"
 #include "unit/soundset.h"
 #include "unit/unit_dialogs.h"
@@ -16,7 +17,6 @@
 #include "unit/unit_settings.h"
 #include "unit/unit_state.h"
 #include "unit/voices.h"
-#include "support/temp_dir.h"
 
 namespace vokra_test {
 namespace {

@@ -21,8 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "player/state/engine_state.h"
 #include "player/app/settings_store.h"
+#include "player/state/engine_state.h"
+#include "support/midicsv.h"
+#include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -126,19 +128,9 @@ size_t CountLines(const std::string &s) {
 }
 
 // What midicsv reads from a song: its events as CSV fields.
-std::vector<std::vector<std::string>> MidiCsv(const fs::path &p) {
-  std::vector<std::vector<std::string>> aRows;
-  std::istringstream in(Capture("midicsv '" + p.string() + "' 2>/dev/null"));
-  std::string sLine;
-  while (std::getline(in, sLine)) {
-    std::vector<std::string> aFields;
-    std::istringstream fields(sLine);
-    std::string s;
-    while (std::getline(fields, s, ','))
-      aFields.push_back(Trim(
-          s.substr(s.find_first_not_of(' ') == std::string::npos ? 0 : s.find_first_not_of(' '))));
-    aRows.push_back(aFields);
-  }
+std::vector<testsupport::MidiCsvRecord> MidiCsv(const fs::path &p) {
+  std::vector<testsupport::MidiCsvRecord> aRows;
+  testsupport::MidiCsvRecords(p.string(), aRows);
   return aRows;
 }
 
@@ -179,19 +171,10 @@ void Loudness(const std::vector<uint8_t> &a, double *pRms, int *pPeak) {
   *pPeak = nPeak;
 }
 
-class TempDir {
+class TempDir : public testsupport::TempDir {
 public:
-  TempDir() {
-    char szTemplate[] = "/tmp/torqa-cli-XXXXXX";
-    path_ = mkdtemp(szTemplate);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  fs::path operator/(const std::string &s) const { return path_ / s; }
-  const fs::path &path() const { return path_; }
-  std::string Registry() const { return "TORQA_REGISTRY=" + (path_ / "registry.reg").string(); }
-
-private:
-  fs::path path_;
+  TempDir() : testsupport::TempDir("torqa-cli") {}
+  std::string Registry() const { return "TORQA_REGISTRY=" + (path() / "registry.reg").string(); }
 };
 
 // Three short openmsx songs (60-74 s), when the package is installed.

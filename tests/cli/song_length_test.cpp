@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "tools/cli/song_file.h"
 #include "tools/smf/smf_writer.h"
 

@@ -27,6 +27,7 @@
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "song_run.h"
+#include "support/midicsv.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -51,33 +52,21 @@ struct CsvSong {
   std::vector<uint32_t> anTrackEnd;
 };
 
-std::vector<long> Numbers(std::istringstream &in) {
-  std::vector<long> v;
-  std::string s;
-  while (std::getline(in, s, ',')) {
-    v.push_back(std::strtol(s.c_str(), nullptr, 10));
-  }
-  return v;
-}
-
 CsvSong ReadWithMidicsv(const std::string &sPath) {
   CsvSong song;
-  FILE *pPipe = popen(("midicsv '" + sPath + "'").c_str(), "r");
-  if (!pPipe) {
-    return song;
-  }
-  char szLine[8192];
-  while (std::fgets(szLine, sizeof szLine, pPipe)) {
-    std::istringstream in(szLine);
-    std::string sTrack, sTime, sType;
-    std::getline(in, sTrack, ',');
-    std::getline(in, sTime, ',');
-    std::getline(in, sType, ',');
-    sType.erase(0, sType.find_first_not_of(' '));
-    sType.erase(sType.find_last_not_of(" \r\n") + 1);
-    const int32_t t = std::atoi(sTrack.c_str()) - 1;
-    const uint32_t nTick = static_cast<uint32_t>(std::atol(sTime.c_str()));
-    const std::vector<long> a = Numbers(in);
+  std::vector<testsupport::MidiCsvRecord> aRecords;
+  testsupport::MidiCsvRecords(sPath, aRecords);
+  for (const testsupport::MidiCsvRecord &as : aRecords) {
+    if (as.size() < 3) {
+      continue;
+    }
+    const std::string &sType = as[2];
+    const int32_t t = std::atoi(as[0].c_str()) - 1;
+    const uint32_t nTick = static_cast<uint32_t>(std::atol(as[1].c_str()));
+    std::vector<long> a; // the numbers after the type
+    for (size_t i = 3; i < as.size(); ++i) {
+      a.push_back(std::strtol(as[i].c_str(), nullptr, 10));
+    }
     auto channel = [&](int nStatus, std::initializer_list<long> data) {
       CsvEvent e{nTick, t, CsvEvent::Channel, {static_cast<uint8_t>(nStatus | a[0])}};
       for (long d : data) {
@@ -126,7 +115,6 @@ CsvSong ReadWithMidicsv(const std::string &sPath) {
       song.anTrackEnd[static_cast<size_t>(t)] = nTick;
     }
   }
-  pclose(pPipe);
   return song;
 }
 

@@ -107,16 +107,16 @@ int32_t StartSongRun(const std::vector<uint8_t> &abSong, int32_t nRate) {
   return 1;
 }
 
-SongPcm RenderSongRun(int32_t nBlockBytes, int64_t nMaxFrames) {
+SongPcm RenderSongRun(int32_t nRunBlockBytes, int64_t nMaxFrames) {
   SongPcm pcm;
   int64_t nFrames = 0;
   while (bPlaying && nFrames < nMaxFrames) {
-    RenderRecordBlock(nBlockBytes);
+    RenderRecordBlock(nRunBlockBytes);
     const uint8_t *p = apOutBuf[0];
-    for (int32_t i = 0; i < nBlockBytes / 2; ++i) {
+    for (int32_t i = 0; i < nRunBlockBytes / 2; ++i) {
       pcm.anFrames.push_back(static_cast<int16_t>(p[2 * i] | p[2 * i + 1] << 8));
     }
-    nFrames += nBlockBytes / 4;
+    nFrames += nRunBlockBytes / 4;
     if (pcm.nLastEventFrame < 0) {
       int32_t nActive = 0;
       for (int32_t t = 0; t < nTracks && t < kMaxTracks; ++t) {

@@ -24,9 +24,9 @@ struct SongPcm {
   int64_t nLastEventFrame = -1;  // frames rendered when no track was active any more
 };
 
-// Renders blocks of nBlockBytes with RenderRecordBlock until the end of song
+// Renders blocks of nRunBlockBytes with RenderRecordBlock until the end of song
 // stops the run or nMaxFrames frames exist.
-SongPcm RenderSongRun(int32_t nBlockBytes, int64_t nMaxFrames);
+SongPcm RenderSongRun(int32_t nRunBlockBytes, int64_t nMaxFrames);
 
 // Reads a whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string &sPath);

@@ -11,13 +11,13 @@
 #include "platform/audio_devices.h"
 #include "platform/message_box.h"
 #include "platform/registry.h"
+#include "player/app/settings_store.h"
 #include "player/output/playback.h"
-#include "player/state/engine_state.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/ui/dialogs/dialog_commands.h"
 #include "player/ui/dialogs/fltk_dialogs.h"
 #include "player/ui/dialogs/setup_logic.h"
-#include "player/app/settings_store.h"
 #include "tools/smf/smf_writer.h"
 
 // After the player's headers: X11's None macro would clash with MsgIcon::None.

@@ -12,14 +12,15 @@
 #include "platform/audio_devices.h"
 #include "platform/message_box.h"
 #include "player/output/playback.h"
-#include "player/state/engine_state.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/ui/dialogs/dialog_commands.h"
 #include "player/ui/dialogs/hddr_logic.h"
 #include "player/ui/dialogs/setup_logic.h"
 #include "player/ui/dialogs/sound_test_logic.h"
 #include "player/ui/dialogs/track_info_logic.h"
 #include "support/fake_wave_out.h"
+#include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -278,11 +279,11 @@ TEST(Hddr, EmptyFileNameRestoresTheRate) {
 TEST(Hddr, AbortFromTheProgressWindowAfterThreeBlocks) {
   const std::vector<uint8_t> abSong = LongSong();
   ASSERT_EQ(LoadSmfBytes(abSong.data(), static_cast<int32_t>(abSong.size())), 1);
-  char szDir[] = "/tmp/torqa-dialogs-XXXXXX";
-  ASSERT_NE(mkdtemp(szDir), nullptr);
+  testsupport::TempDir dir("torqa-dialogs");
+  ASSERT_FALSE(dir.path().empty());
   nPCMRate = 22050;
   FakeHddrUi ui;
-  ui.sName = std::string(szDir) + "/abort.wav";
+  ui.sName = (dir / "abort.wav").string();
   ui.nAbortAfter = 3;
   EXPECT_EQ(RecordWav(44100, &ui, nullptr), 1);
   EXPECT_EQ(fs::file_size(ui.sName), 44u + 3 * 8192u);
@@ -292,7 +293,6 @@ TEST(Hddr, AbortFromTheProgressWindowAfterThreeBlocks) {
   EXPECT_EQ(ui.nClosed, 1);
   EXPECT_EQ(nPCMRate, 22050);
   EXPECT_EQ(bRecording, 0);
-  fs::remove_all(szDir);
   FreeSong();
 }
 

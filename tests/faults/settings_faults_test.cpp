@@ -22,6 +22,7 @@
 #include "player/render/effects.h"
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -100,10 +101,10 @@ void SetFields(const Fields &f) {
 
 class SettingsFaults : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-faults"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    dir_ = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir_ = tmp_.path();
     file_ = dir_ / "registry.reg";
     bak_ = dir_ / "registry.reg.bak";
     setenv("TORQA_REGISTRY", file_.c_str(), 1);
@@ -112,7 +113,6 @@ protected:
   }
   void TearDown() override {
     chmod(dir_.c_str(), 0755);
-    fs::remove_all(dir_);
     unsetenv("TORQA_REGISTRY");
     SetDeviceList(nullptr, 0);
   }

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/render/wav_recorder.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "support/sample_writers.h"
+#include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -55,10 +56,10 @@ std::vector<uint8_t> ReadBytes(const fs::path &path) {
 
 class SilentSoundSet : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-silent"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-silent-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    dir_ = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir_ = tmp_.path();
     fs::create_directories(dir_ / "PLUGIN" / "VOKRA");
     // The unit's own settings start fresh: configuration "VOKRA.cfg", all channels, full gain.
     setenv("TORQA_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
@@ -84,7 +85,6 @@ protected:
     FreeChorusLine();
     SetPluginDirectory(nullptr);
     unsetenv("TORQA_REGISTRY");
-    fs::remove_all(dir_);
   }
   void WriteCfg(const std::string &sText) {
     std::ofstream(dir_ / "PLUGIN" / "VOKRA" / "VOKRA.cfg", std::ios::binary) << sText;

@@ -9,10 +9,10 @@
 #include "fuzz_check.h"
 #include "platform/message_box.h"
 #include "player/render/effects.h"
-#include "player/state/engine_state.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 
 namespace {

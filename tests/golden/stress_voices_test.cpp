@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
 #include "player/song/routing.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
 #include "song_run.h"
 

@@ -15,7 +15,7 @@ std::vector<LoopMessage> gSeen;
 
 int32_t Record(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
   gSeen.push_back({nMessage, wParam, lParam});
-  return (int32_t)(nMessage + wParam);
+  return static_cast<int32_t>(nMessage + wParam);
 }
 
 class EventLoopTest : public ::testing::Test {
@@ -37,8 +37,8 @@ TEST_F(EventLoopTest, PumpDispatchesInOrderAndReturnsTheResult) {
   EXPECT_TRUE(gSeen.empty());
   PostLoopMessage(kWmUser + 1, 10, -1);
   PostLoopMessage(kWmUser + 2, 20, -2);
-  EXPECT_EQ(PumpOneMessage(), (int32_t)kWmUser + 11);
-  EXPECT_EQ(PumpOneMessage(), (int32_t)kWmUser + 22);
+  EXPECT_EQ(PumpOneMessage(), static_cast<int32_t>(kWmUser) + 11);
+  EXPECT_EQ(PumpOneMessage(), static_cast<int32_t>(kWmUser) + 22);
   EXPECT_EQ(PumpOneMessage(), 0);
   ASSERT_EQ(gSeen.size(), 2u);
   EXPECT_EQ(gSeen[1].lParam, -2);
@@ -65,7 +65,7 @@ TEST_F(EventLoopTest, FullQueueRefusesInsteadOfBlocking) {
   EXPECT_EQ(PostLoopMessage(kWmUser, n, 0), 1); // room again
   while (PumpOneMessage()) {
   }
-  EXPECT_EQ(gSeen.size(), (size_t)MessageQueue::kCapacity + 1);
+  EXPECT_EQ(gSeen.size(), static_cast<size_t>(MessageQueue::kCapacity) + 1);
   for (size_t i = 0; i < gSeen.size(); i++)
     EXPECT_EQ(gSeen[i].wParam, i);
 }
@@ -81,7 +81,7 @@ TEST_F(EventLoopTest, ReservedWakeUpBesideAFullQueue) {
   EXPECT_EQ(PumpOneMessage(), static_cast<int32_t>(kWmUser + 9));
   while (PumpOneMessage()) {
   }
-  EXPECT_EQ(gSeen.size(), (size_t)MessageQueue::kCapacity + 1);
+  EXPECT_EQ(gSeen.size(), static_cast<size_t>(MessageQueue::kCapacity) + 1);
   EXPECT_EQ(gSeen[0].lParam, 0);
 }
 
@@ -129,17 +129,17 @@ TEST_F(EventLoopTest, PostersOnOtherThreads) {
       GetEventLoop()->PostQuit(0);
       return 0;
     }
-    int32_t t = (int32_t)(nMessage - kWmUser);
-    if ((intptr_t)wParam != anNext[t] || lParam != -(intptr_t)wParam)
+    int32_t t = static_cast<int32_t>(nMessage - kWmUser);
+    if (static_cast<intptr_t>(wParam) != anNext[t] || lParam != -static_cast<intptr_t>(wParam))
       nBad++;
-    anNext[t] = (int64_t)wParam + 1;
+    anNext[t] = static_cast<int64_t>(wParam) + 1;
     return 1;
   });
   std::vector<std::thread> posters;
   for (int t = 0; t < kThreads; t++)
     posters.emplace_back([t, &nDone] {
       for (int i = 0; i < kEach; i++)
-        while (!PostLoopMessage(kWmUser + t, (uintptr_t)i, -(intptr_t)i))
+        while (!PostLoopMessage(kWmUser + t, static_cast<uintptr_t>(i), -static_cast<intptr_t>(i)))
           std::this_thread::yield(); // full: the loop thread is behind
       if (++nDone == kThreads)
         PostLoopMessage(kEnd, 0, 0);

@@ -143,7 +143,7 @@ protected:
     SetWaveOutDriver(nullptr);
   }
   void Load(const smfw::Bytes &song) {
-    ASSERT_EQ(LoadSmfBytes(song.data(), (int32_t)song.size()), 1);
+    ASSERT_EQ(LoadSmfBytes(song.data(), static_cast<int32_t>(song.size())), 1);
   }
   void Drain() {
     while (PumpOneMessage() || GetEventLoop()->Wait(0)) {
@@ -233,7 +233,7 @@ TEST_F(PlaybackTest, StartFillsTheRingThenRestarts) {
     EXPECT_EQ(anBufState[i], 2);
   for (const WaveHeader &h : aWaveHeaders)
     EXPECT_EQ(h.nBufferLength, 8188u);
-  EXPECT_FLOAT_EQ(fBlockSeconds, (float)(8188 * 0.25 / 44100));
+  EXPECT_FLOAT_EQ(fBlockSeconds, static_cast<float>(8188 * 0.25 / 44100));
   EXPECT_EQ(gSetRate, 44100);
   EXPECT_EQ(bPlaying, 1);
   EXPECT_EQ(bOutputOpen, 1);
@@ -268,7 +268,7 @@ TEST_F(PlaybackTest, ShortSongEndsCleanlyOnceTheLastBufferIsBack) {
   // Half a beat of sound, then 16 silent blocks: the note is in the first block.
   EXPECT_GE(nPlayed, 17);
   EXPECT_LE(nPlayed, 17 + 8);
-  EXPECT_EQ((int64_t)driver.Played().size(), (int64_t)nPlayed * 8188);
+  EXPECT_EQ(static_cast<int64_t>(driver.Played().size()), static_cast<int64_t>(nPlayed) * 8188);
   for (int32_t s : anBufState)
     EXPECT_EQ(s, 0);
   EXPECT_EQ(bOutputOpen, 0);
@@ -319,7 +319,7 @@ TEST_F(PlaybackTest, StartMeasureBeginsAtTheFifthMeasureWithEarlierSettingsInFor
   for (size_t i = 0; i < gReceived.size(); i++) {
     const Received &r = gReceived[i];
     if (isNoteOn(r)) {
-      nFirstOn = (int32_t)i;
+      nFirstOn = static_cast<int32_t>(i);
       break;
     }
     bProgram |= r.abMsg == std::vector<uint8_t>{0xC1, 33};
@@ -420,7 +420,7 @@ TEST_F(PlaybackTest, LowLoadBlocksAt22050) {
   StartPlayback(nullptr);
   for (const WaveHeader &h : aWaveHeaders)
     EXPECT_EQ(h.nBufferLength, 17832u);
-  EXPECT_FLOAT_EQ(fBlockSeconds, (float)(17832 * 0.25 / 22050));
+  EXPECT_FLOAT_EQ(fBlockSeconds, static_cast<float>(17832 * 0.25 / 22050));
   StopPlayback(nullptr);
   bPowerSave1 = 0;
   StartPlayback(nullptr);

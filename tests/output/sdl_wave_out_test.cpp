@@ -36,7 +36,7 @@ std::vector<uint32_t> gDoneSerials;
 int32_t CollectDone(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
   if (nMessage == MM_WOM_DONE) {
     gDone.push_back(reinterpret_cast<WaveHeader *>(lParam));
-    gDoneSerials.push_back((uint32_t)wParam);
+    gDoneSerials.push_back(static_cast<uint32_t>(wParam));
   }
   return 0;
 }
@@ -77,8 +77,8 @@ protected:
     aHeaders.assign(n, WaveHeader{});
     for (int32_t i = 0; i < n; i++) {
       for (uint32_t b = 0; b < nBytes; b++)
-        aBlocks[i][b] = (uint8_t)(1 + (i * 37 + b * 7) % 251); // never 0: silence is 0
-      aHeaders[i] = {aBlocks[i].data(), nBytes, (uintptr_t)i, 0};
+        aBlocks[i][b] = static_cast<uint8_t>(1 + (i * 37 + b * 7) % 251); // never 0: silence is 0
+      aHeaders[i] = {aBlocks[i].data(), nBytes, static_cast<uintptr_t>(i), 0, 0};
     }
   }
 
@@ -104,13 +104,13 @@ TEST_F(SdlWaveOutTest, DiskDriverPlaysEveryBufferOnceInOrder) {
   }
   WaveOutRestart(hOut);
   WaitForDone(kBlocks, 10000);
-  ASSERT_EQ(gDone.size(), (size_t)kBlocks);
+  ASSERT_EQ(gDone.size(), static_cast<size_t>(kBlocks));
   for (int32_t i = 0; i < kBlocks; i++) {
     EXPECT_EQ(gDone[i], &aHeaders[i]);
     EXPECT_EQ(gDoneSerials[i], WaveOutSerial(hOut));
   }
   ASSERT_EQ(WaveOutClose(hOut), 1);
-  EXPECT_EQ(gDone.size(), (size_t)kBlocks); // nothing was left to hand back
+  EXPECT_EQ(gDone.size(), static_cast<size_t>(kBlocks)); // nothing was left to hand back
 
   std::ifstream in(sFile, std::ios::binary);
   std::vector<uint8_t> abFile((std::istreambuf_iterator<char>(in)), {});

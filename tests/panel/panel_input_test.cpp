@@ -1,8 +1,8 @@
 // Presses, releases, drags and keys of the panel, without a window.
 #include <gtest/gtest.h>
 
-#include "player/state/engine_state.h"
 #include "player/song/sequencer.h"
+#include "player/state/engine_state.h"
 #include "player/ui/hit_test.h"
 #include "player/ui/panel_input.h"
 #include "player/ui/panel_state.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "player/state/engine_state.h"
 #include "player/render/render_loop.h"
+#include "player/state/engine_state.h"
 #include "player/ui/panel_bitmaps.h"
 #include "player/ui/panel_compositor.h"
 #include "player/ui/panel_paint.h"

@@ -2,6 +2,7 @@
 // regedit export, bad files are kept aside, and writes from two processes merge.
 #include "platform/registry.h"
 #include "platform/registry_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -70,10 +71,10 @@ const Bytes kShiftJis = {0x90, 0xC3, 0x93, 0x49, 0x95, 0xDB, 0x91, 0xB6};
 
 class RegistryFile : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-registry"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir = tmp_.path();
     file = dir / "sub" / "registry.reg";
     setenv("TORQA_REGISTRY", file.c_str(), 1);
   }
@@ -81,7 +82,6 @@ protected:
     chmod(dir.c_str(), 0755);
     if (fs::exists(dir / "sub"))
       chmod((dir / "sub").c_str(), 0755);
-    fs::remove_all(dir);
     unsetenv("TORQA_REGISTRY");
   }
 

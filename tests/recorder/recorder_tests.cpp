@@ -23,6 +23,7 @@
 #include "player/song/song.h"
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
+#include "support/temp_dir.h"
 #include "tools/smf/smf_writer.h"
 
 namespace fs = std::filesystem;
@@ -114,9 +115,10 @@ public:
 
 class RecorderTest : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-recorder"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-recorder-XXXXXX";
-    dir_ = mkdtemp(szTemplate);
+    ASSERT_FALSE(tmp_.path().empty());
+    dir_ = tmp_.path();
     UnbindAllUnits();
     std::memset(aUnitSlots, 0, sizeof aUnitSlots);
     std::snprintf(aUnitSlots[0].szPath, sizeof aUnitSlots[0].szPath, "%s", TONE_UNIT_PATH);
@@ -132,7 +134,6 @@ protected:
     UnbindAllUnits();
     FreeSong();
     nStartMeasure = 0;
-    fs::remove_all(dir_);
   }
   void Load(const std::vector<uint8_t> &abSong) {
     ASSERT_EQ(LoadSmfBytes(abSong.data(), static_cast<int32_t>(abSong.size())), 1);

@@ -7,6 +7,7 @@
 #include "player/render/effects.h"
 #include "player/state/engine_state.h"
 #include "player/units/unit_host.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +40,11 @@ Bytes Dword(uint32_t n) {
 // The marker text converted by the C library, independently of the store.
 Bytes ShiftJis(const char *pszUtf8) {
   iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
-  EXPECT_NE(cd, (iconv_t)-1);
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)));
   char szOut[64];
   char *pIn = const_cast<char *>(pszUtf8), *pOut = szOut;
   size_t nIn = std::strlen(pszUtf8), nOut = sizeof szOut;
-  EXPECT_NE(iconv(cd, &pIn, &nIn, &pOut, &nOut), (size_t)-1);
+  EXPECT_NE(iconv(cd, &pIn, &nIn, &pOut, &nOut), static_cast<size_t>(-1));
   iconv_close(cd);
   return Bytes(szOut, pOut);
 }
@@ -98,10 +99,10 @@ void ResetFields() {
 
 class SettingsStore : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"torqa-settings"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/torqa-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir = tmp_.path();
     file = dir / "registry.reg";
     setenv("TORQA_REGISTRY", file.c_str(), 1);
     ResetFields();
@@ -109,7 +110,6 @@ protected:
     SetDeviceList(apszDevices, 2);
   }
   void TearDown() override {
-    fs::remove_all(dir);
     unsetenv("TORQA_REGISTRY");
     SetDeviceList(nullptr, 0);
   }

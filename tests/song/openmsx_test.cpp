@@ -20,6 +20,7 @@
 #include "player/song/sequencer.h"
 #include "player/song/song.h"
 #include "player/state/engine_state.h"
+#include "support/midicsv.h"
 
 using smfw::Bytes;
 
@@ -56,65 +57,6 @@ std::vector<std::string> OpenMsxSongs() {
   return as;
 }
 
-std::string FindMidiCsv() {
-  const char *pszPath = std::getenv("PATH");
-  std::string sPath = pszPath ? pszPath : "/usr/bin:/bin";
-  size_t nStart = 0;
-  while (nStart <= sPath.size()) {
-    size_t nEnd = sPath.find(':', nStart);
-    if (nEnd == std::string::npos)
-      nEnd = sPath.size();
-    const std::string sCandidate = sPath.substr(nStart, nEnd - nStart) + "/midicsv";
-    struct stat st;
-    if (stat(sCandidate.c_str(), &st) == 0 && (st.st_mode & S_IXUSR))
-      return sCandidate;
-    nStart = nEnd + 1;
-  }
-  return "";
-}
-
-// One CSV record of midicsv: fields split at commas, quoted strings unescaped
-// ("" is a quote, \\ a backslash, \ooo an octal byte).
-std::vector<std::string> SplitCsv(const std::string &sLine) {
-  std::vector<std::string> as;
-  size_t i = 0;
-  while (i <= sLine.size()) {
-    while (i < sLine.size() && sLine[i] == ' ')
-      ++i;
-    std::string sField;
-    if (i < sLine.size() && sLine[i] == '"') {
-      ++i;
-      while (i < sLine.size()) {
-        if (sLine[i] == '"' && i + 1 < sLine.size() && sLine[i + 1] == '"') {
-          sField += '"';
-          i += 2;
-        } else if (sLine[i] == '"') {
-          ++i;
-          break;
-        } else if (sLine[i] == '\\' && i + 1 < sLine.size() && sLine[i + 1] == '\\') {
-          sField += '\\';
-          i += 2;
-        } else if (sLine[i] == '\\' && i + 3 < sLine.size()) {
-          sField += static_cast<char>(std::stoi(sLine.substr(i + 1, 3), nullptr, 8));
-          i += 4;
-        } else {
-          sField += sLine[i++];
-        }
-      }
-      while (i < sLine.size() && sLine[i] != ',')
-        ++i;
-    } else {
-      while (i < sLine.size() && sLine[i] != ',')
-        sField += sLine[i++];
-      while (!sField.empty() && (sField.back() == ' ' || sField.back() == '\r'))
-        sField.pop_back();
-    }
-    as.push_back(sField);
-    ++i;
-  }
-  return as;
-}
-
 struct ExpectedEvent {
   int64_t nTick;
   std::vector<uint8_t> ab; // as the units receive it
@@ -128,22 +70,12 @@ struct CsvSong {
 };
 
 bool ReadMidiCsv(const std::string &sMidiCsv, const std::string &sSong, CsvSong &song) {
-  const std::string sCommand = "'" + sMidiCsv + "' '" + sSong + "'";
-  std::FILE *pPipe = popen(sCommand.c_str(), "r");
-  if (!pPipe)
-    return false;
-  std::string sLine;
-  int c;
+  std::vector<testsupport::MidiCsvRecord> aRecords;
+  const bool bRead = testsupport::MidiCsvRecords(sSong, aRecords, sMidiCsv);
   auto eventFor = [&song](int nTrack) -> std::vector<ExpectedEvent> & {
     return song.aTracks[nTrack];
   };
-  while (true) {
-    sLine.clear();
-    while ((c = std::fgetc(pPipe)) != EOF && c != '\n')
-      sLine += static_cast<char>(c);
-    if (sLine.empty() && c == EOF)
-      break;
-    const auto as = SplitCsv(sLine);
+  for (const testsupport::MidiCsvRecord &as : aRecords) {
     if (as.size() < 3)
       continue;
     const int nTrack = std::stoi(as[0]) - 1;
@@ -195,7 +127,7 @@ bool ReadMidiCsv(const std::string &sMidiCsv, const std::string &sSong, CsvSong 
     else if (sType == "End_track")
       song.abEnded[nTrack] = 1;
   }
-  return pclose(pPipe) == 0;
+  return bRead;
 }
 
 int32_t abSawEndOfTrack[kMaxTracks];
@@ -223,7 +155,7 @@ protected:
 };
 
 TEST_F(OpenMsxTest, EveryEventArrivesAtTheTickMidicsvGives) {
-  const std::string sMidiCsv = FindMidiCsv();
+  const std::string sMidiCsv = testsupport::FindMidiCsv();
   ASSERT_FALSE(sMidiCsv.empty()) << "midicsv not found (install the Debian package midicsv, as "
                                     "./test.sh does)";
   for (const std::string &sSong : asSongs_) {

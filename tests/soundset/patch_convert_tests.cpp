@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "tools/soundset/patch_convert.h"
 #include "tools/soundset/timidity_cfg.h"
 
@@ -146,9 +147,9 @@ TEST(PatchConvert, RefusesDamagedPatches) {
 // A drum sounds at its key's pitch: K = key - 60; with scale factor 0 at its
 // recorded pitch: K = root - 60.
 TEST(TimidityReader, DrumKeyShiftFollowsKeyOrRecordedPitch) {
-  char szDir[] = "/tmp/torqa-drums-XXXXXX";
-  ASSERT_NE(mkdtemp(szDir), nullptr);
-  const std::filesystem::path dir(szDir);
+  testsupport::TempDir tmp("torqa-drums");
+  ASSERT_FALSE(tmp.path().empty());
+  const std::filesystem::path &dir = tmp.path();
   auto write = [&](const char *pszName, const std::vector<uint8_t> &a) {
     std::ofstream(dir / pszName, std::ios::binary)
         .write(reinterpret_cast<const char *>(a.data()), static_cast<std::streamsize>(a.size()));

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/temp_dir.h"
 #include "tools/soundset/timidity_cfg.h"
 #ifdef TORQA_HAVE_VOKRA_LOADER
 #include <cstring>
@@ -82,22 +83,7 @@ std::string ReadText(const fs::path &p) {
   return s.str();
 }
 
-class TempDir {
-public:
-  TempDir() {
-    char szTemplate[] = "/tmp/torqa-soundset-XXXXXX";
-    path_ = mkdtemp(szTemplate);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path &path() const { return path_; }
-  void Write(const std::string &sName, const std::string &sText) const {
-    fs::create_directories((path_ / sName).parent_path());
-    std::ofstream(path_ / sName, std::ios::binary) << sText;
-  }
-
-private:
-  fs::path path_;
-};
+using testsupport::TempDir;
 
 bool HasWarning(const TimidityReader &r, const std::string &sPart) {
   for (const std::string &s : r.aWarnings)

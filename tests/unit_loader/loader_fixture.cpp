@@ -1,6 +1,5 @@
 #include "loader_fixture.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -10,9 +9,8 @@
 #include "unit/unit_state.h"
 
 void LoaderTest::SetUp() {
-  char szTemplate[] = "/tmp/vokra_loader_XXXXXX";
-  ASSERT_NE(mkdtemp(szTemplate), nullptr);
-  dir = std::string(szTemplate) + "/";
+  ASSERT_FALSE(tmp.path().empty());
+  dir = tmp.path().string() + "/";
   ASSERT_EQ(mkdir((dir + "VOKRA").c_str(), 0755), 0);
   std::snprintf(vokra::szUnitDir, sizeof vokra::szUnitDir, "%s", dir.c_str());
   std::snprintf(vokra::szCfgName, sizeof vokra::szCfgName, "VOKRA.cfg");
@@ -26,8 +24,6 @@ void LoaderTest::TearDown() {
   vokra::RemoveCFG();
   vokra::InstallLoadingList(nullptr);
   vokra::hwndHost = nullptr;
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }
 
 void LoaderTest::WriteSample(const std::string &name, const testsupport::Bytes &bytes) {

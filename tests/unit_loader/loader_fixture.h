@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/sample_writers.h"
+#include "support/temp_dir.h"
 #include "unit/loading_list.h"
 #include "unit/soundset.h"
 
@@ -53,6 +54,7 @@ protected:
   // The full path the loader builds for a name in the sound-set folder.
   std::string SetPath(const std::string &name) const { return dir + "VOKRA/" + name; }
 
+  testsupport::TempDir tmp{"vokra_loader"};
   std::string dir; // ends in "/"
   CaptureList list;
 };

@@ -16,6 +16,7 @@
 #include "common/unit_interface.h"
 #include "platform/registry.h"
 #include "sample_files.h"
+#include "support/temp_dir.h"
 
 namespace vokra_test {
 namespace {
@@ -109,10 +110,10 @@ struct UnitApi {
 
 class PluginTest : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"vokra_plugin"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/vokra_plugin_XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    m_dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    m_dir = tmp_.path();
     fs::create_directories(m_dir / "VOKRA");
     // Nothing here may touch the user's own registry file.
     setenv("TORQA_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
@@ -120,10 +121,7 @@ protected:
     Load();
   }
 
-  void TearDown() override {
-    Unload();
-    fs::remove_all(m_dir);
-  }
+  void TearDown() override { Unload(); }
 
   void WriteSoundSet() {
     const std::vector<int16_t> aSine = Sine(20 * kSinePeriod, kSinePeriod, 12000);
@@ -246,10 +244,10 @@ TEST_F(PluginTest, FirstAttachCreatesTheKeyWithItsMarkersAndDefaults) {
   ASSERT_EQ(nSize, 8u);
   EXPECT_EQ(std::memcmp(ab, abMarker, 8), 0);
   const auto Dword = [&](const char *pszName) {
-    uint32_t nType = 0, nSize = 4;
+    uint32_t nDwordType = 0, nDwordSize = 4;
     uint8_t a[4] = {};
-    EXPECT_TRUE(RegQueryValue(pKey, pszName, &nType, a, &nSize)) << pszName;
-    EXPECT_EQ(nType, kRegDword);
+    EXPECT_TRUE(RegQueryValue(pKey, pszName, &nDwordType, a, &nDwordSize)) << pszName;
+    EXPECT_EQ(nDwordType, kRegDword);
     return uint32_t(a[0]) | uint32_t(a[1]) << 8 | uint32_t(a[2]) << 16 | uint32_t(a[3]) << 24;
   };
   EXPECT_EQ(Dword("nUseCh"), 0xFFFFu);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "support/temp_dir.h"
 #include "unit/channels.h"
 #include "unit/soundset.h"
 #include "unit/unit_dialogs.h"
@@ -26,16 +27,15 @@ constexpr char kStaticsKey[] = "Software\\QUIRN-PLUGIN\\VOKRAUNIT\\Statics";
 
 class SettingsTest : public ::testing::Test {
 protected:
+  testsupport::TempDir tmp_{"vokra_settings"};
   void SetUp() override {
-    char szTemplate[] = "/tmp/vokra_settings_XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    m_dir = szTemplate;
+    ASSERT_FALSE(tmp_.path().empty());
+    m_dir = tmp_.path();
     setenv("TORQA_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
     for (vokra::UnitChannel &r : vokra::aUnitChannel)
       r.bReceive = 1;
   }
   void TearDown() override {
-    fs::remove_all(m_dir);
     for (vokra::UnitChannel &r : vokra::aUnitChannel)
       r.bReceive = 1;
     vokra::nFinalGain = 127;

@@ -172,7 +172,7 @@ TEST_F(CliPlayTest, DiskDeviceReceivesExactlyTheRenderedBlocks) {
 
   // The same start, by hand, then RenderBlock until the song has ended.
   SetUpEngineLikeTheCli();
-  ASSERT_EQ(LoadSmfBytes(song.data(), (int32_t)song.size()), 1);
+  ASSERT_EQ(LoadSmfBytes(song.data(), static_cast<int32_t>(song.size())), 1);
   LockSong();
   ResetRenderStats();
   nBlockBytes = BlockBytesForRate(nPCMRate, bPowerSave1);
@@ -269,7 +269,7 @@ TEST_F(CliPlayTest, StopOnTheRealAudioThread) {
   nSelDevice = 0;
   SetMessageHandler(PlayWindowProc);
   smfw::Bytes song = TwoVoiceSong(200);
-  ASSERT_EQ(LoadSmfBytes(song.data(), (int32_t)song.size()), 1);
+  ASSERT_EQ(LoadSmfBytes(song.data(), static_cast<int32_t>(song.size())), 1);
   StartPlayback(nullptr);
   ASSERT_EQ(bOutputOpen, 1);
   // The stop command arrives like any other message, here from a timer thread;

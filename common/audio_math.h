@@ -31,12 +31,17 @@ inline int32_t Abs32(int32_t v) {
   return a > INT32_MAX ? INT32_MAX : static_cast<int32_t>(a);
 }
 
+// v / 2^kShift truncated toward zero: the bias 2^kShift - 1 is added to
+// negative values only, so the arithmetic shift rounds as the division does.
+template <int kShift> inline int64_t ShiftTowardZero(int64_t v) {
+  return (v + ((v >> 63) & ((int64_t{1} << kShift) - 1))) >> kShift;
+}
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
-// v / 2^kShift in each of four lanes, truncated toward zero as the division
-// is: a negative lane gets 2^kShift - 1 added before the arithmetic shift.
-template <int kShift> inline __m128i ShiftTowardZero4(__m128i v) {
+// ShiftTowardZero in each of four 32-bit lanes.
+template <int kShift> [[gnu::always_inline]] inline __m128i ShiftTowardZero4(__m128i v) {
   const __m128i vBias = _mm_set1_epi32((1 << kShift) - 1);
   return _mm_srai_epi32(_mm_add_epi32(v, _mm_and_si128(_mm_srai_epi32(v, 31), vBias)), kShift);
 }

@@ -144,11 +144,11 @@ void FltkPanelWindow::draw() {
     return;
   }
   std::vector<unsigned char> aRgb(static_cast<size_t>(kPanelWidth) * kPanelHeight * 3);
-  for (size_t i = 0; i < imgWindow.aPixel.size(); ++i) {
-    const uint32_t px = imgWindow.aPixel[i];
-    aRgb[i * 3] = static_cast<unsigned char>(px >> 16);
-    aRgb[i * 3 + 1] = static_cast<unsigned char>(px >> 8);
-    aRgb[i * 3 + 2] = static_cast<unsigned char>(px);
+  for (size_t n = 0; n < imgWindow.aPixel.size(); ++n) {
+    const uint32_t px = imgWindow.aPixel[n];
+    aRgb[n * 3] = static_cast<unsigned char>(px >> 16);
+    aRgb[n * 3 + 1] = static_cast<unsigned char>(px >> 8);
+    aRgb[n * 3 + 2] = static_cast<unsigned char>(px);
   }
   fl_draw_image(aRgb.data(), 0, 0, kPanelWidth, kPanelHeight, 3);
 }

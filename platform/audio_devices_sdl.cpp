@@ -6,8 +6,13 @@
 void FillDeviceList() {
   ClearDeviceList();
   const SdlApi *pSdl = Sdl();
-  if (pSdl == nullptr ||
-      (!pSdl->WasInit(SDL_INIT_AUDIO) && pSdl->InitSubSystem(SDL_INIT_AUDIO) != 0))
+  if (pSdl == nullptr)
+    return;
+  // Started here only for the list: stopped again afterwards, so the audio
+  // back end's threads do not outlive it (a render forks after a first run's
+  // listing).
+  const bool bStartedHere = !pSdl->WasInit(SDL_INIT_AUDIO);
+  if (bStartedHere && pSdl->InitSubSystem(SDL_INIT_AUDIO) != 0)
     return;
   SDL_version version;
   pSdl->GetVersion(&version);
@@ -23,4 +28,6 @@ void FillDeviceList() {
       wChannels = 1;
     AddDevice(pszName, wChannels, vDriverVersion);
   }
+  if (bStartedHere)
+    pSdl->QuitSubSystem(SDL_INIT_AUDIO);
 }

@@ -23,7 +23,9 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin patch_convert)
+# patch_convert is left to the campaign (name it): legal waves that take libsoxr
+# over the 10 s limit under ASan are still to be capped in its harness.
+[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORQA_SANITIZE=ON -DTORQA_FUZZ=ON >/dev/null
@@ -42,7 +44,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_one() {
   local t=$1
   local corpus=$work/corpus/$t findings=$work/findings/$run/$t log=$work/logs/$run/$t.log
-  mkdir -p "$corpus" "$findings" "$(dirname "$log")"
+  # Targets whose seeds are only the committed corpus get an empty seed folder.
+  mkdir -p "$corpus" "$findings" "$(dirname "$log")" "$work/seeds/$t"
   local rc=0
   # The outer timeout is a guard against a hang libFuzzer itself cannot see.
   timeout --kill-after=30 $((seconds + 300)) nice "$root/$build/fuzz_$t" \

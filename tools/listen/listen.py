@@ -210,9 +210,9 @@ def high_share(mono, rate, a, b):
     seg = mono[int(a * rate):int(b * rate)].astype(np.float64)
     if len(seg) < 1024:
         return -math.inf
-    spec = np.abs(np.fft.rfft(seg * np.hanning(len(seg)))) ** 2
+    spectrum = np.abs(np.fft.rfft(seg * np.hanning(len(seg)))) ** 2
     freqs = np.fft.rfftfreq(len(seg), 1 / rate)
-    return db(spec[freqs > 6000].sum() / max(spec.sum(), 1e-9))
+    return db(spectrum[freqs > 6000].sum() / max(spectrum.sum(), 1e-9))
 
 
 def pitch_cents(mono, rate, a, b, note):
@@ -223,19 +223,19 @@ def pitch_cents(mono, rate, a, b, note):
     if len(seg) < 1024:
         return math.nan
     pad = 8 * len(seg)
-    spec = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), pad))
+    spectrum = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), pad))
     bin_hz = rate / pad
     f0 = 440.0 * 2 ** ((note - 69) / 12)
     best = None
     for h in range(1, 5):
         lo, hi = int(h * f0 * 2 ** (-0.5 / 12) / bin_hz), int(h * f0 * 2 ** (0.5 / 12) / bin_hz)
-        if hi + 1 >= len(spec) or lo < 1:
+        if hi + 1 >= len(spectrum) or lo < 1:
             break
-        k = lo + int(np.argmax(spec[lo:hi]))
-        if best is None or spec[k] > best[0]:
-            y0, y1, y2 = np.log(spec[k - 1:k + 2] + 1e-12)
+        k = lo + int(np.argmax(spectrum[lo:hi]))
+        if best is None or spectrum[k] > best[0]:
+            y0, y1, y2 = np.log(spectrum[k - 1:k + 2] + 1e-12)
             d = 0.5 * (y0 - y2) / (y0 - 2 * y1 + y2) if (y0 - 2 * y1 + y2) != 0 else 0.0
-            best = (spec[k], (k + d) * bin_hz / h)
+            best = (spectrum[k], (k + d) * bin_hz / h)
     return 1200 * math.log2(best[1] / f0) if best else math.nan
 
 

@@ -65,6 +65,17 @@ choose() {
   sleep 0.3
 }
 
+# Waits for the recording into $wav: HDR2 gone and the file no longer growing.
+recorded() {
+  local size=-1 now
+  for _ in $(seq 120); do
+    sleep 0.5
+    now="$(stat -c %s "$wav" 2>/dev/null || echo 0)"
+    [ "$now" -gt 0 ] && [ "$now" = "$size" ] && gone "HDDR 録音中" && return
+    size="$now"
+  done
+}
+
 step "start with the demo; the working folder is where the WAV goes"
 cd "$shots"
 "$build/torqa" "$root/demo/demo.mid" &
@@ -135,13 +146,7 @@ xdotool type --delay 20 demo
 xdotool key Return
 gone "Choose File" || fail "the save dialog stays open"
 wav="$shots/demo.wav"
-size=0
-for _ in $(seq 120); do # done when HDR2 has gone and the file stopped growing
-  sleep 0.5
-  now="$(stat -c %s "$wav" 2>/dev/null || echo 0)"
-  [ "$now" -gt 0 ] && [ "$now" = "$size" ] && gone "HDDR 録音中" && break
-  size="$now"
-done
+recorded
 [ -f "$wav" ] || fail "no demo.wav"
 size="$(stat -c %s "$wav")"
 [ "$(head -c 4 "$wav")" = RIFF ] && [ "$(dd if="$wav" bs=1 skip=8 count=4 2>/dev/null)" = WAVE ] ||
@@ -152,6 +157,33 @@ data="$(le32 "$wav" 40)"
 [ "$data" = $((size - 44)) ] && [ "$data" -gt 0 ] && [ $((data % 8192)) = 0 ] ||
   fail "data size $data for $size bytes"
 [ "$(value nPCMRate)" = "dword:0000bb80" ] || fail "the recording changed nPCMRate"
+
+step "the same name again: the overwrite prompt, Return replaces the file"
+cp "$wav" "$shots/first.wav"
+: >"$wav"
+accel ctrl+h
+dlg="$(find_window "HDDR 設定")"
+[ -n "$dlg" ] || fail "Ctrl+H opened no HDR1 the second time"
+click_dlu "$dlg" 1 41 # "録音"
+chooser="$(find_window "Choose File")"
+[ -n "$chooser" ] || fail "録音 opened no save dialog the second time"
+xdotool windowfocus --sync "$chooser" || true
+xdotool type --delay 20 demo
+xdotool key Return
+prompt=""
+for _ in $(seq 25); do # the prompt's window has no title
+  prompt="$(xdotool search --onlyvisible --class . 2>/dev/null | while read -r w; do
+    [ -z "$(xdotool getwindowname "$w" 2>/dev/null)" ] && echo "$w"
+  done | head -1)"
+  [ -n "$prompt" ] && break
+  sleep 0.2
+done
+[ -n "$prompt" ] || fail "no overwrite prompt"
+shot overwrite
+xdotool windowfocus --sync "$prompt" || true
+xdotool key Return
+recorded
+cmp -s "$wav" "$shots/first.wav" || fail "the second recording differs from the first"
 
 step "Ctrl+F1: the slide, then SETTRK with the demo's tracks"
 accel ctrl+F1

@@ -25,22 +25,26 @@ value() { grep -a "^\"$1\"=" "$TORQA_REGISTRY" | cut -d= -f2-; }
 bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
 le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
-# The window whose title is exactly $1 (search --name misses Japanese
-# titles), waiting up to five seconds; empty when there is none.
+# The windows titled exactly $1 (search --name misses Japanese titles).
+titled() {
+  local w
+  for w in $(xdotool search --name . 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w"
+  done
+}
+# The window titled $1, waiting up to ten seconds; empty when none comes.
 find_window() {
   local w
-  for _ in $(seq 25); do
-    for w in $(xdotool search --name . 2>/dev/null); do
-      [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w" && return
-    done
+  for _ in $(seq 50); do
+    w="$(titled "$1" | head -1)"
+    [ -n "$w" ] && echo "$w" && return
     sleep 0.2
   done
 }
+# Succeeds once no window is titled $1, within five seconds.
 gone() {
   for _ in $(seq 25); do
-    [ -z "$(xdotool search --name . 2>/dev/null | while read -r w; do
-      [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w"
-    done)" ] && return 0
+    [ -z "$(titled "$1")" ] && return 0
     sleep 0.2
   done
   return 1

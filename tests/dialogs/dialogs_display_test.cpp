@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/audio_devices.h"
+#include "platform/file_dialog.h"
 #include "platform/message_box.h"
 #include "platform/registry.h"
 #include "player/app/settings_store.h"
@@ -216,6 +217,20 @@ TEST_F(DialogsDisplay, Hdr2AbortClearsRecording) {
   p->Item(2)->do_callback(); // "中断"
   EXPECT_EQ(bRecording, 0);
   delete p;
+}
+
+// The recording's file name comes from the same chooser as the open command's,
+// asked for a WAV name with the overwrite prompt.
+TEST_F(DialogsDisplay, SaveNameComesFromTheWavRequest) {
+  PresetFileDialog preset;
+  preset.sAnswer = "/tmp/song";
+  FileDialog *pPrevious = SetFileDialog(&preset);
+  FltkHddrUi ui;
+  std::string sPath;
+  EXPECT_EQ(ui.AskSaveName(nullptr, &sPath), 1);
+  SetFileDialog(pPrevious);
+  EXPECT_EQ(sPath, "/tmp/song.wav");
+  EXPECT_EQ(preset.pLastRequest, &kSaveWavRequest);
 }
 
 TEST_F(DialogsDisplay, TrackInfo) {

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/audio_devices.h"
@@ -276,7 +278,22 @@ TEST(Hddr, EmptyFileNameRestoresTheRate) {
   EXPECT_EQ(ui.nOpened, 0);
 }
 
-TEST(Hddr, AbortFromTheProgressWindowAfterThreeBlocks) {
+namespace {
+
+FakeHddrUi *pRecordUi = nullptr; // the windows the recording command's hooks use
+
+uint32_t ReadLe32(const std::vector<char> &ab, size_t nAt) {
+  uint32_t n = 0;
+  for (size_t i = 0; i < 4; i++)
+    n |= static_cast<uint32_t>(static_cast<uint8_t>(ab[nAt + i])) << (8 * i);
+  return n;
+}
+
+} // namespace
+
+// The command holds bRecording from the rate dialog on; the recording still
+// runs under it, stops after the block in progress and leaves a valid file.
+TEST(Hddr, RecordCommandAbortedFromTheProgressWindowAfterThreeBlocks) {
   const std::vector<uint8_t> abSong = LongSong();
   ASSERT_EQ(LoadSmfBytes(abSong.data(), static_cast<int32_t>(abSong.size())), 1);
   testsupport::TempDir dir("torqa-dialogs");
@@ -285,14 +302,28 @@ TEST(Hddr, AbortFromTheProgressWindowAfterThreeBlocks) {
   FakeHddrUi ui;
   ui.sName = (dir / "abort.wav").string();
   ui.nAbortAfter = 3;
-  EXPECT_EQ(RecordWav(44100, &ui, nullptr), 1);
-  EXPECT_EQ(fs::file_size(ui.sName), 44u + 3 * 8192u);
+  pRecordUi = &ui;
+  DialogCommandHooks hooks{};
+  hooks.pfnRunHdr1 = [](void *) { return int32_t{44100}; };
+  hooks.pfnRecordWav = [](int32_t nRate, void *hwnd) { return RecordWav(nRate, pRecordUi, hwnd); };
+  CmdRecord(nullptr, hooks);
+  pRecordUi = nullptr;
+  std::ifstream file(ui.sName, std::ios::binary);
+  const std::vector<char> abWav((std::istreambuf_iterator<char>(file)),
+                                std::istreambuf_iterator<char>());
+  ASSERT_EQ(abWav.size(), 44u + 3 * 8192u);
+  EXPECT_EQ(ReadLe32(abWav, 4), 3 * 8192u + 36); // RIFF size
+  EXPECT_EQ(ReadLe32(abWav, 24), 44100u);        // sample rate
+  EXPECT_EQ(ReadLe32(abWav, 40), 3 * 8192u);     // data size
+  EXPECT_EQ(ui.nRateWhileAsked, 44100);
   EXPECT_EQ(ui.asFields[kIdHdr2Time], "    0.14[Sec]"); // 24576 bytes at 44100 Hz
   EXPECT_EQ(ui.asFields[kIdHdr2Measure], "1");
   EXPECT_EQ(ui.nOpened, 1);
   EXPECT_EQ(ui.nClosed, 1);
   EXPECT_EQ(nPCMRate, 22050);
   EXPECT_EQ(bRecording, 0);
+  EXPECT_EQ(bPlaying, 0);
+  EXPECT_EQ(pSong, nullptr); // the song image is unlocked again
   FreeSong();
 }
 

@@ -68,6 +68,20 @@ int32_t RunModal(DialogWindow *pDialog) {
   return nResult;
 }
 
+ComboBox::ComboBox(int x, int y, int w, int h, const char *pszLabel)
+    : Fl_Input_Choice(x, y, w, h, pszLabel), pfnMenuChosen_(menubutton()->callback()),
+      pMenuData_(menubutton()->user_data()) {
+  menubutton()->callback(OnMenu, this);
+}
+
+// A text chosen from the list is shown from its start, as Select shows it; a
+// long one would otherwise stay scrolled to its end.
+void ComboBox::OnMenu(Fl_Widget *pMenu, void *pData) {
+  ComboBox *p = static_cast<ComboBox *>(pData);
+  p->pfnMenuChosen_(pMenu, p->pMenuData_);
+  p->input()->position(0);
+}
+
 int32_t ComboBox::Sel() {
   const char *pszText = input()->value();
   for (size_t i = 0; i < asTexts_.size(); i++)

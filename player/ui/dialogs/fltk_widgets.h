@@ -17,14 +17,16 @@ constexpr Fl_Font kDialogFont = FL_FREE_FONT; // "ＭＳ Ｐゴシック": IPAPG
 // combo box reports it.
 class ComboBox : public Fl_Input_Choice {
 public:
-  ComboBox(int x, int y, int w, int h, const char *pszLabel = nullptr)
-      : Fl_Input_Choice(x, y, w, h, pszLabel) {}
+  ComboBox(int x, int y, int w, int h, const char *pszLabel = nullptr);
   int32_t Sel();
   void Select(int32_t n);
   void AddText(const char *pszText);
 
 private:
+  static void OnMenu(Fl_Widget *pMenu, void *pData);
   std::vector<std::string> asTexts_;
+  Fl_Callback *pfnMenuChosen_; // Fl_Input_Choice's own menu callback
+  void *pMenuData_;
 };
 
 // A static text, left and top aligned in its rectangle (dialog units).

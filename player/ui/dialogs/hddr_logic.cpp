@@ -38,6 +38,9 @@ int32_t RecordWav(int32_t nRate, HddrUi *pUi, void *hwndMain) {
     return 0;
   }
   pUi->OpenProgress(hwndMain);
+  // The command has held bRecording since the rate dialog; the recorder
+  // refuses to start inside a running recording and sets it again itself.
+  bRecording = 0;
   RecordWavFile(sPath.c_str(), nRate, Hdr2Progress, pUi, hwndMain);
   pUi->CloseProgress();
   nPCMRate = nSavedRate;

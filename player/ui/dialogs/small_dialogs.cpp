@@ -3,16 +3,15 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Int_Input.H>
-#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/Fl_Output.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
 #include <FL/fl_draw.H>
 
-#include <filesystem>
 #include <vector>
 
+#include "platform/file_dialog.h"
 #include "player/app/settings_store.h"
 #include "player/output/playback.h"
 #include "player/state/engine_state.h"
@@ -223,21 +222,13 @@ void RunTrackInfoDialog(void *) {
   delete pBuffer; // the display does not own it
 }
 
-int32_t FltkHddrUi::AskSaveName(void *, std::string *psPath) {
-  Fl_Native_File_Chooser chooser;
-  chooser.type(Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
-  chooser.filter("Sound Object files {*.wav}\t*.wav\nAll files {*.*}\t*");
-  chooser.options(Fl_Native_File_Chooser::SAVEAS_CONFIRM);
-  if (chooser.show() != 0 || !chooser.filename())
+// The platform's chooser, as the open command's: "*.wav" filters, the
+// default extension, the folder checked and the overwrite prompt.
+int32_t FltkHddrUi::AskSaveName(void *hwndOwner, std::string *psPath) {
+  char szPath[260] = "";
+  if (!ChooseFile(hwndOwner, kSaveWavRequest, szPath, sizeof szPath))
     return 0;
-  std::filesystem::path path(chooser.filename());
-  if (path.filename().empty())
-    return 0;
-  if (!path.has_extension())
-    path += ".wav"; // the default extension
-  if (!std::filesystem::is_directory(path.parent_path()))
-    return 0; // the folder must exist
-  *psPath = path.string();
+  *psPath = szPath;
   return 1;
 }
 

@@ -116,8 +116,8 @@ std::string UnitDialogModel::CopyrightText() {
   const int32_t nVer = GetVer();
   char szText[256];
   std::snprintf(szText, sizeof szText,
-                "%s  Version %d.%02d\n"
-                "Torqa のサウンドユニット\n"
+                "%s  Version %d.%02d\r\n"
+                "Torqa のサウンドユニット\r\n"
                 "MIT ライセンスのもとで配布されています。",
                 szName, nVer / 100, nVer % 100);
   return szText;

@@ -3,6 +3,9 @@
 // host's event loop: a modal dialog's Fl::wait also dispatches the host's
 // queued messages (playback goes on), and nothing here waits while a sound
 // set loads (no message reaches the unit until the set is whole).
+// First: X11, which FLTK includes, defines None, a name the message box uses.
+#include "platform/fltk_message_box.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -12,7 +15,6 @@
 #include <FL/Fl_Slider.H>
 #include <FL/Fl_Text_Buffer.H>
 #include <FL/Fl_Text_Display.H>
-#include <FL/fl_ask.H>
 
 #include <cstdint>
 #include <string>
@@ -303,12 +305,11 @@ public:
     pLoading_->redraw();
   }
 
-  void ShowCopyright(void *) override {
-    InitFont();
-    const std::string sText = pModel_->CopyrightText();
-    fl_message_font(kDialogFont, kDialogFontPixels);
-    fl_message_title("VOKRA SOUND GENERATOR");
-    fl_message("%s", sText.c_str());
+  // The host's own message box, so the unit's box looks like the others.
+  void ShowCopyright(void *hwndOwner) override {
+    FltkMessageSink box;
+    box.Show(hwndOwner, pModel_->CopyrightText().c_str(), "VOKRA SOUND GENERATOR",
+             MsgIcon::Information);
   }
   void CloseAll() override {
     for (Fl_Window *p : apOpen_)

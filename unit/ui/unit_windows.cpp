@@ -29,7 +29,6 @@ namespace {
 constexpr Fl_Font kDialogFont =
     FL_FREE_FONT; // "ＭＳ Ｐゴシック": IPAPGothic, as the host's dialogs
 constexpr int32_t kIdOk = 1;
-constexpr int32_t kIdCancel = 2;
 constexpr int kComboHeight = 13; // the closed combo box; the template's 120 is its list
 
 void InitFont() {

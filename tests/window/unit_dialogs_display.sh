@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The sound unit's dialogs in torqa on a virtual display, opened from slot 1's
-# buttons while a song plays: MIDI (channel 10 off), SETUP (another sound set,
+# buttons while a song plays: MIDI (the trackbar to 0 silences the unit at
+# once, cancelled; then channel 10 off, confirmed), SETUP (another sound set,
 # one of whose samples is missing, so the loading window stays), ENTRY (one
 # window however often asked), then slot 1 cleared with ENTRY and LOADING open.
 # torqa runs from a copy beside a PLUGIN folder of links to the build's.
@@ -46,6 +47,11 @@ playing() {
   [ "$(bytes)" -gt "$b1" ]
 }
 alive() { kill -0 "$pid" 2>/dev/null; }
+# The largest magnitude in the last quarter second heard (16-bit stereo at 22050 Hz).
+peak() {
+  tail -c 22050 "$SDL_DISKAUDIOFILE" |
+    python3 -c 'import array, sys; a = array.array("h", sys.stdin.buffer.read()); print(max(map(abs, a), default=0))'
+}
 
 step "start, play"
 "$work/torqa" "$root/demo/demo.mid" &
@@ -56,15 +62,31 @@ sleep 1
 xdotool key space
 playing || fail "the song does not play"
 
-step "MIDI: playback goes on while it is open; channel 10 off, confirmed"
+step "MIDI: playback goes on while it is open; the trackbar to 0 is heard at once, 中断 saves nothing"
+[ "$(peak)" -gt 1000 ] || fail "the song is not heard: peak $(peak)"
 xdotool mousemove 64 115 click 1
 midi="$(find_window 'MIDI設定')"
 playing || fail "playback stopped under the MIDI dialog"
+xdotool mousemove --window "$midi" 180 60 mousedown 1 sleep 0.2 mousemove --window "$midi" 120 60 \
+  sleep 0.2 mousemove --window "$midi" 40 60 sleep 0.2 mouseup 1
+sleep 2 # the output ring and the reverb's tail
+playing || fail "playback stopped under the MIDI dialog"
+[ "$(peak)" -lt 100 ] || fail "the unit is heard at final gain 0: peak $(peak)"
+xdotool mousemove --window "$midi" 283 58 click 1
+sleep 1
+[ -z "$(windows 'MIDI設定')" ] || fail "中断 left the MIDI dialog open"
+[ "$(value nFinalGain)" = "dword:0000007f" ] || fail "a cancelled gain was saved: $(value nFinalGain)"
+
+step "MIDI again: channel 10 off, confirmed"
+xdotool windowfocus --sync "$win" || true
+xdotool mousemove 64 115 click 1
+midi="$(find_window 'MIDI設定')"
 xdotool mousemove --window "$midi" 212 33 click 1
 xdotool mousemove --window "$midi" 225 58 click 1
 sleep 1
 [ -z "$(windows 'MIDI設定')" ] || fail "the MIDI dialog stays open"
 [ "$(value nUseCh)" = "dword:0000fdff" ] || fail "nUseCh is $(value nUseCh)"
+[ "$(value nFinalGain)" = "dword:00000000" ] || fail "nFinalGain is $(value nFinalGain)"
 
 step "SETUP: another set, confirmed; the loading window stays for the missing sample"
 xdotool windowfocus --sync "$win" || true

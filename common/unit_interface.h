@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-// Window handles cross the interface opaquely; a headless host passes null.
+// The host window given to InitUNIT, SysSig and Copyright: in the window
+// program the main window, an Fl_Window of the host's shared FLTK, which owns
+// the unit's dialogs; a headless host passes null, and no dialog opens.
 typedef void *UnitWindow;
 
 // Bytes kept for a file or directory path, NUL included: Linux's PATH_MAX. The

@@ -10,7 +10,7 @@ TORQA_PACKAGES=(
   freepats openttd-openmsx midicsv sox libsoxr-dev
   timidity fluidsynth fluid-soundfont-gm python3-numpy
   clang libclang-rt-14-dev
-  xvfb xauth xdotool fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
+  xvfb xauth xdotool x11-utils fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
 )
 
 torqa_install_missing() {

@@ -1,7 +1,8 @@
 // What the unit's dialogs set off, in one place: SysSig runs a dialog and,
-// when it is confirmed, the step that dialog asks for. The dialogs (a layer
-// with a window toolkit, installed by the host's side) change only memory and
-// call the setters below; saving and reloading happen here.
+// when it is confirmed, the step that dialog asks for. The dialogs (the window
+// library of ui_library.h, which the plug-in installs when it is attached)
+// change only memory and call the setters below; saving and reloading happen
+// here.
 #pragma once
 
 #include <cstdint>

@@ -345,6 +345,18 @@ TEST(Render, SilenceIsPointedOut) {
   EXPECT_TRUE(fs::exists(dir / "a.wav"));
 }
 
+// A render maps neither the window toolkit nor the unit's window library:
+// the unit loads that only for a host with a window.
+TEST(Render, LoadsNoWindowLibrary) {
+  TempDir dir;
+  smfw::WriteFileBytes((dir / "a.mid").string(), ShortSong());
+  RunResult r = RunCli({(dir / "a.mid").string()}, {dir.Registry(), "LD_DEBUG=files"});
+  EXPECT_EQ(r.nExit, 0) << r.sErr;
+  EXPECT_NE(r.sErr.find("vokraunit.so"), std::string::npos); // the loader reports its loads
+  EXPECT_EQ(r.sErr.find("libfltk"), std::string::npos);
+  EXPECT_EQ(r.sErr.find("vokraui"), std::string::npos);
+}
+
 // On a terminal (here a pseudo-terminal from script(1)) a progress bar with
 // seconds, measure, beat.tick and speed is drawn and replaced by the summary.
 TEST(Render, ProgressBarOnATerminal) {

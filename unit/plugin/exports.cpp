@@ -1,13 +1,17 @@
 // The thirteen entry points of the sound unit and the block form of Make,
 // exported with C linkage, and what the library does when it is loaded into
 // and unloaded from a process.
+#include <dlfcn.h>
+
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 #include "common/unit_interface.h"
 #include "unit/channels.h"
 #include "unit/lookahead.h"
 #include "unit/soundset.h"
+#include "unit/ui_library.h"
 #include "unit/unit_dialogs.h"
 #include "unit/unit_entry.h"
 #include "unit/unit_settings.h"
@@ -16,14 +20,23 @@
 
 // Loading the library into the process reads the unit settings. Linux has no
 // thread-attach notification, so unlike a DLL the settings are not re-read
-// for each new thread of the host.
+// for each new thread of the host. The windows come from vokraui.so in the
+// sound-set directory beside this library, loaded when a dialog first opens.
 __attribute__((constructor)) static void AttachUnit() {
   vokra::LoadUnitSettings();
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void *>(&AttachUnit), &info) && info.dli_fname) {
+    std::string sPath = info.dli_fname;
+    sPath.resize(sPath.rfind('/') + 1); // npos + 1: a bare name, the working directory
+    vokra::SetUnitUiPath((sPath + vokra::kUnitUiFile).c_str());
+  }
+  vokra::InstallLazyUnitUi();
 }
 
-// Unloading closes the data entry window if it is open.
+// Unloading destroys the unit's windows (the data entry and loading windows)
+// and unloads the window library, so that FLTK keeps nothing of either.
 __attribute__((destructor)) static void DetachUnit() {
-  vokra::CloseEntryWindow();
+  vokra::UnloadUnitUi();
 }
 
 VOKRA_EXPORT int32_t GetType(void) {
@@ -39,9 +52,9 @@ VOKRA_EXPORT int32_t TestDLL(void) {
   return vokra::TestDLL();
 }
 
-// The about box comes with the unit's dialogs; until then it shows nothing.
+// The about box: name, version, licence; nothing without a host window.
 VOKRA_EXPORT void Copyright(UnitWindow hwnd) {
-  (void)hwnd;
+  vokra::ShowCopyright(hwnd);
 }
 
 // Make renders ahead; every entry point below that touches the voices,
@@ -80,7 +93,8 @@ VOKRA_EXPORT void MidiIn(const uint8_t *pMsg, int32_t nSource) {
 }
 
 // The MIDI (1), SETUP (2) and data entry (3) dialogs, and what follows a
-// confirmed one; without an installed dialog layer every code returns 0.
+// confirmed one; without a host window (or the window library) every code
+// returns 0.
 VOKRA_EXPORT intptr_t SysSig(UnitWindow hwnd, int32_t nCode) {
   return vokra::RunSysSig(hwnd, nCode);
 }

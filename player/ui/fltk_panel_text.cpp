@@ -11,16 +11,6 @@
 
 namespace {
 
-Fl_Font MinchoFont() {
-  // Clear of the slots the dialogs and message boxes register.
-  static const Fl_Font kMincho = [] {
-    const Fl_Font f = static_cast<Fl_Font>(FL_FREE_FONT + 8);
-    Fl::set_font(f, " IPAMincho"); // the blank asks for the regular face
-    return f;
-  }();
-  return kMincho;
-}
-
 uint32_t Blend(uint32_t crBack, uint32_t crFore, uint32_t a) {
   uint32_t out = 0;
   for (int nShift = 0; nShift <= 16; nShift += 8) {
@@ -50,7 +40,7 @@ void FltkPanelText::DrawText(PanelImage &img, const char *szText, int32_t nLeft,
   fl_rectf(0, 0, w, h);
   fl_color(FL_WHITE);
   if (nFont == kFontMincho)
-    fl_font(MinchoFont(), 13);
+    fl_font(FltkMinchoFont(), 13);
   else
     fl_font(FltkGothicFont(), 10);
   const Fl_Align align = FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP |

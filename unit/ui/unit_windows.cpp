@@ -21,36 +21,27 @@
 #include <vector>
 
 #include "platform/dialog_units.h"
+#include "platform/fltk_fonts.h"
 #include "unit/unit_ui.h"
 
 namespace vokra {
 namespace {
 
-constexpr Fl_Font kDialogFont =
-    FL_FREE_FONT; // "ＭＳ Ｐゴシック": IPAPGothic, as the host's dialogs
 constexpr int32_t kIdOk = 1;
 constexpr int kComboHeight = 13; // the closed combo box; the template's 120 is its list
 
-void InitFont() {
-  static bool bDone = false;
-  if (bDone)
-    return;
-  bDone = true;
-  Fl::set_font(kDialogFont, " IPAPGothic"); // the leading blank: regular, not italic
-}
-
 void SetFont(Fl_Widget *w) {
-  w->labelfont(kDialogFont);
+  w->labelfont(FltkPGothicFont());
   w->labelsize(kDialogFontPixels);
   if (Fl_Input_Choice *pCombo = dynamic_cast<Fl_Input_Choice *>(w)) {
-    pCombo->textfont(kDialogFont);
+    pCombo->textfont(FltkPGothicFont());
     pCombo->textsize(kDialogFontPixels);
-    pCombo->menubutton()->textfont(kDialogFont);
+    pCombo->menubutton()->textfont(FltkPGothicFont());
     pCombo->menubutton()->textsize(kDialogFontPixels);
     return;
   }
   if (Fl_Text_Display *pText = dynamic_cast<Fl_Text_Display *>(w)) {
-    pText->textfont(kDialogFont);
+    pText->textfont(FltkPGothicFont());
     pText->textsize(kDialogFontPixels);
   }
   if (Fl_Group *pGroup = w->as_group())
@@ -62,9 +53,7 @@ void SetFont(Fl_Widget *w) {
 class UnitDialog : public Fl_Double_Window {
 public:
   UnitDialog(int nWidthDlu, int nHeightDlu, const char *pszCaption)
-      : Fl_Double_Window(DluX(nWidthDlu), DluY(nHeightDlu), pszCaption) {
-    InitFont();
-  }
+      : Fl_Double_Window(DluX(nWidthDlu), DluY(nHeightDlu), pszCaption) {}
   template <class W> W *Put(int x, int y, int w, int h, const char *pszText = nullptr) {
     return new W(DluX(x), DluY(y), DluX(w), DluY(h), pszText);
   }

@@ -7,18 +7,8 @@
 #include "player/ui/dialogs/fltk_dialogs.h"
 #include "player/ui/dialogs/fltk_widgets.h"
 
-void InitDialogFont() {
-  static bool bDone = false;
-  if (bDone)
-    return;
-  bDone = true;
-  Fl::set_font(kDialogFont, " IPAPGothic"); // the leading blank: regular, not italic
-}
-
 DialogWindow::DialogWindow(int nWidthDlu, int nHeightDlu, const char *pszCaption)
-    : Fl_Double_Window(DluX(nWidthDlu), DluY(nHeightDlu), pszCaption) {
-  InitDialogFont();
-}
+    : Fl_Double_Window(DluX(nWidthDlu), DluY(nHeightDlu), pszCaption) {}
 
 Fl_Widget *DialogWindow::Item(int32_t nId) const {
   auto it = aItems_.find(nId);
@@ -26,19 +16,19 @@ Fl_Widget *DialogWindow::Item(int32_t nId) const {
 }
 
 static void SetFont(Fl_Widget *w) {
-  w->labelfont(kDialogFont);
+  w->labelfont(FltkPGothicFont());
   w->labelsize(kDialogFontPixels);
   if (Fl_Input_ *pInput = dynamic_cast<Fl_Input_ *>(w)) {
-    pInput->textfont(kDialogFont);
+    pInput->textfont(FltkPGothicFont());
     pInput->textsize(kDialogFontPixels);
   } else if (Fl_Input_Choice *pCombo = dynamic_cast<Fl_Input_Choice *>(w)) {
-    pCombo->textfont(kDialogFont);
+    pCombo->textfont(FltkPGothicFont());
     pCombo->textsize(kDialogFontPixels);
-    pCombo->menubutton()->textfont(kDialogFont);
+    pCombo->menubutton()->textfont(FltkPGothicFont());
     pCombo->menubutton()->textsize(kDialogFontPixels);
     return; // its own input and button are set through it
   } else if (Fl_Text_Display *pText = dynamic_cast<Fl_Text_Display *>(w)) {
-    pText->textfont(kDialogFont);
+    pText->textfont(FltkPGothicFont());
     pText->textsize(kDialogFontPixels);
   }
   if (Fl_Group *pGroup = w->as_group())

@@ -13,7 +13,6 @@
 #include "player/ui/dialogs/hddr_logic.h"
 
 // Registers the dialog font (IPAPGothic for "ＭＳ Ｐゴシック") once.
-void InitDialogFont();
 
 // A dialog window sized in dialog units whose controls are found by id.
 class DialogWindow : public Fl_Double_Window {

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fltk_fonts.h"
 #include "player/ui/dialogs/fltk_dialogs.h"
-
-constexpr Fl_Font kDialogFont = FL_FREE_FONT; // "ＭＳ Ｐゴシック": IPAPGothic
 
 // An editable drop-down list. Its selection is the entry whose text the edit
 // holds, -1 when the text was typed (or the list is empty), as the system's

@@ -92,7 +92,7 @@ public:
     Fl_Double_Window::draw();
     pPicture_->draw(0, 0);
     // DrawText with no flags: one line from the rectangle's top left, clipped.
-    fl_font(kDialogFont, kDialogFontPixels);
+    fl_font(FltkPGothicFont(), kDialogFontPixels);
     fl_push_clip(0, 0, w(), h());
     fl_color(FL_BLACK);
     fl_draw(kVersion, 51, 211 + fl_height() - fl_descent());

@@ -10,6 +10,7 @@
 #include "common/audio_math.h"
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
+#include "player/render/row_mix.h"
 #include "player/song/routing.h"
 #include "player/state/engine_state.h"
 
@@ -234,17 +235,18 @@ void Engine3DHeavy() {
 // own rows, so taking its samples in a row gives every sample the per-sample
 // engine's values, while its few line stretches stay in cache. Where no line
 // entry is written and read within the same four samples in the wrong order,
-// four samples go at once (SSE2): all taps are written before the entries of
-// the four are read, the echo after; taps at distances 0 .. 3 then land
-// before their reads, as sample by sample, and the forms below refuse the
-// distances (a tap 16381 .. 16383 ahead, Light's feedback 1 .. 3, an echo
-// 1 .. 3) that would need a read before a write of the same four.
+// four samples go at once (SSE2; Heavy eight with AVX2): all taps are written
+// before the entries of the four are read, the echo after; taps at distances
+// 0 .. 3 then land before their reads, as sample by sample, and the forms
+// below refuse the distances (a tap 16381 .. 16383 ahead, Light's feedback
+// 1 .. 3, an echo 1 .. 3; for eight, 7 instead of 3) that would need a read
+// before a write of the same four.
 namespace {
 
 constexpr int32_t kLanes = 4;
 
-inline bool TapFits(int32_t nOffset) {
-  return TapDistance(nOffset) <= kLineMask - (kLanes - 1);
+inline bool TapFits(int32_t nOffset, int32_t nLanes) {
+  return TapDistance(nOffset) <= kLineMask - (nLanes - 1);
 }
 
 #if defined(__SSE2__)
@@ -277,20 +279,33 @@ inline __m128i Div5(__m128i v) {
 }
 #endif
 
+#if defined(TORQA_WIDE_MIX)
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Load8(const int32_t *p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline void Store8(int32_t *p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline void AddTo8(int32_t *p, __m256i v) {
+  Store8(p, _mm256_add_epi32(Load8(p), v));
+}
+#endif
+
 // The run forms. Offsets: the distances from the position of every stretch
-// a step touches, for the wrap points. Vector: nCount samples (a multiple of
-// 4) from run index i, the position q, no stretch wrapping; returns the OR
-// of inputs and outputs.
+// a step touches, for the wrap points. Fits: whether nLanes samples can go
+// at once. Vector: nCount samples (a multiple of 4) of the rows pL, pR from
+// position q, no stretch wrapping; returns the OR of inputs and outputs.
 struct LightRun : LightStep {
   static constexpr int32_t kOffsets = 3;
+  static constexpr bool kWide = false;
   static void Offsets(const ChannelLines &k, int32_t, int32_t *an) {
     an[0] = 0;
     an[1] = k.ta;
     an[2] = k.tb;
   }
-  static bool Fits(const ChannelLines &k, int32_t) {
-    const auto Fine = [](int32_t t) {
-      return TapDistance(t) == 0 || (TapDistance(t) >= kLanes && TapFits(t));
+  static bool Fits(const ChannelLines &k, int32_t, int32_t nLanes) {
+    const auto Fine = [nLanes](int32_t t) {
+      return TapDistance(t) == 0 || (TapDistance(t) >= nLanes && TapFits(t, nLanes));
     };
     return Fine(k.ta) && Fine(k.tb);
   }
@@ -318,12 +333,15 @@ struct LightRun : LightStep {
 
 struct MediumRun : MediumStep {
   static constexpr int32_t kOffsets = 3;
+  static constexpr bool kWide = false;
   static void Offsets(const ChannelLines &k, int32_t, int32_t *an) {
     an[0] = 0;
     an[1] = k.ta;
     an[2] = k.tb;
   }
-  static bool Fits(const ChannelLines &k, int32_t) { return TapFits(k.ta) && TapFits(k.tb); }
+  static bool Fits(const ChannelLines &k, int32_t, int32_t nLanes) {
+    return TapFits(k.ta, nLanes) && TapFits(k.tb, nLanes);
+  }
 #if defined(__SSE2__)
   static __m128i Vector(const ChannelLines &k, int32_t, int32_t q, int32_t *pL, int32_t *pR,
                         int32_t nCount) {
@@ -356,10 +374,10 @@ struct HeavyRun : HeavyStep {
       an[2 * m + 1] = m * k.tb;
     }
   }
-  static bool Fits(const ChannelLines &k, int32_t nEcho) {
-    bool bFits = EchoDistance(nEcho) >= kLanes;
+  static bool Fits(const ChannelLines &k, int32_t nEcho, int32_t nLanes) {
+    bool bFits = EchoDistance(nEcho) >= nLanes;
     for (int32_t m = 1; m <= 4; ++m) {
-      bFits = bFits && TapFits(m * k.ta) && TapFits(m * k.tb);
+      bFits = bFits && TapFits(m * k.ta, nLanes) && TapFits(m * k.tb, nLanes);
     }
     return bFits;
   }
@@ -400,6 +418,49 @@ struct HeavyRun : HeavyStep {
     return vAny;
   }
 #endif
+#if defined(TORQA_WIDE_MIX)
+  static constexpr bool kWide = true;
+  // Vector eight samples at a time, for processors with AVX2; nCount a
+  // multiple of 8. Returns not 0 when an input or output was not 0.
+  [[gnu::target("avx2")]] static uint32_t Wide(const ChannelLines &k, int32_t nEcho, int32_t q,
+                                               int32_t *pL, int32_t *pR, int32_t nCount) {
+    const auto At = [q](int32_t *pLine, int32_t nOffset) {
+      return pLine + ((q + nOffset) & kLineMask);
+    };
+    int32_t *const a0 = k.a + q, *const b0 = k.b + q;
+    int32_t *const a1 = At(k.a, k.ta), *const a2 = At(k.a, 2 * k.ta);
+    int32_t *const a3 = At(k.a, 3 * k.ta), *const a4 = At(k.a, 4 * k.ta);
+    int32_t *const b1 = At(k.b, k.tb), *const b2 = At(k.b, 2 * k.tb);
+    int32_t *const b3 = At(k.b, 3 * k.tb), *const b4 = At(k.b, 4 * k.tb);
+    int32_t *const aE = At(k.a, nEcho), *const bE = At(k.b, nEcho);
+    __m256i vAny = _mm256_setzero_si256();
+    for (int32_t j = 0; j < nCount; j += 8) {
+      const __m256i vL = Load8(pL + j), vR = Load8(pR + j);
+      const __m256i vL2 = ShiftTowardZero8<1>(vL), vR2 = ShiftTowardZero8<1>(vR);
+      const __m256i vL4 = ShiftTowardZero8<2>(vL), vR4 = ShiftTowardZero8<2>(vR);
+      const __m256i vL8 = ShiftTowardZero8<3>(vL), vR8 = ShiftTowardZero8<3>(vR);
+      const __m256i vL16 = ShiftTowardZero8<4>(vL), vR16 = ShiftTowardZero8<4>(vR);
+      AddTo8(a1 + j, vL2);
+      AddTo8(b1 + j, vR2);
+      AddTo8(a2 + j, _mm256_sub_epi32(vL4, vR8));
+      AddTo8(b2 + j, _mm256_sub_epi32(vR4, vL8));
+      AddTo8(a3 + j, _mm256_sub_epi32(vL8, vR16));
+      AddTo8(b3 + j, _mm256_sub_epi32(vR8, vL16));
+      AddTo8(a4 + j, vR16);
+      AddTo8(b4 + j, vL16);
+      const __m256i vOL = Load8(a0 + j), vOR = Load8(b0 + j);
+      Store8(a0 + j, _mm256_setzero_si256());
+      Store8(b0 + j, _mm256_setzero_si256());
+      AddTo8(aE + j, ShiftTowardZero8<3>(vOL));
+      AddTo8(bE + j, ShiftTowardZero8<3>(vOR));
+      Store8(pL + j, _mm256_add_epi32(vL, vOL));
+      Store8(pR + j, _mm256_add_epi32(vR, vOR));
+      vAny = _mm256_or_si256(vAny,
+                             _mm256_or_si256(_mm256_or_si256(vL, vR), _mm256_or_si256(vOL, vOR)));
+    }
+    return static_cast<uint32_t>(!_mm256_testz_si256(vAny, vAny));
+  }
+#endif
 };
 
 // One channel over the run's n samples from position p0; returns the OR of
@@ -410,7 +471,17 @@ uint32_t ChannelOverRun(const ChannelLines &k, int32_t p0, int32_t nEcho, int32_
   uint32_t nAny = 0;
   int32_t an[Run::kOffsets];
   Run::Offsets(k, nEcho, an);
-  const bool bVector = b3DVectorRuns && Run::Fits(k, nEcho);
+  const bool bVector = b3DVectorRuns && Run::Fits(k, nEcho, kLanes);
+  int32_t nLanes = kLanes;
+#if defined(TORQA_WIDE_MIX)
+  bool bWide = false;
+  if constexpr (Run::kWide) {
+    bWide = bVector && bWideMix && Run::Fits(k, nEcho, 8);
+  }
+  if (bWide) {
+    nLanes = 8;
+  }
+#endif
   for (int32_t i = 0; i < n;) {
     const int32_t q = (p0 + i) & kLineMask;
     // The samples before the first stretch wraps.
@@ -421,8 +492,17 @@ uint32_t ChannelOverRun(const ChannelLines &k, int32_t p0, int32_t nEcho, int32_
       }
     }
 #if defined(__SSE2__)
-    if (bVector && nLinear >= kLanes) {
-      const int32_t nCount = nLinear & ~(kLanes - 1);
+    if (bVector && nLinear >= nLanes) {
+      const int32_t nCount = nLinear & ~(nLanes - 1);
+#if defined(TORQA_WIDE_MIX)
+      if constexpr (Run::kWide) {
+        if (bWide) {
+          nAny |= Run::Wide(k, nEcho, q, pL + i, pR + i, nCount);
+          i += nCount;
+          continue;
+        }
+      }
+#endif
       const __m128i v = Run::Vector(k, nEcho, q, pL + i, pR + i, nCount);
       nAny |= static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi32(v, _mm_setzero_si128())) !=
                                     0xffff);

@@ -11,6 +11,7 @@
 
 #include "common/unit_interface.h"
 #include "player/render/effects.h"
+#include "player/render/row_mix.h"
 #include "player/song/routing.h"
 #include "player/state/engine_state.h"
 
@@ -215,6 +216,8 @@ TEST_F(Engine3DTest, RunFormIsTheEngineSampleBySample) {
       {Engine3DHeavy, 1, 5200, {0, 1, 3, 4, 4095, 4096, 4097, 5461, -1, 16383, 8192}, 3},
       {Engine3DHeavy, 1, 5200, {7, 97, 2534}, 16384},
       {Engine3DHeavy, 1, 5200, {7, 97, 2534}, -2},
+      {Engine3DHeavy, 1, 5200, {97, 2534}, 6},        // four at a time, not eight
+      {Engine3DHeavy, 1, 5200, {-4, -7, 300, 97}, 0}, // the same
   };
   std::mt19937 rng(2024);
   const auto Value = [&rng]() -> int32_t {
@@ -283,8 +286,11 @@ TEST_F(Engine3DTest, RunFormIsTheEngineSampleBySample) {
     }
     const Pfn3DRun pfnRun = Select3DRun(t.pfn);
     ASSERT_NE(pfnRun, nullptr);
-    for (const int32_t bVector : {0, 1}) {
+    // One sample at a time, four, and eight where the processor can.
+    const int32_t bWideMixHere = bWideMix;
+    for (const auto &[bVector, bWide] : {std::pair{0, 0}, {1, 0}, {1, bWideMixHere}}) {
       b3DVectorRuns = bVector;
+      bWideMix = bWide;
       Start();
       std::vector<int32_t> anGot(anIn.size());
       for (size_t r = 0, i0 = 0; r < anRun.size(); i0 += size_t(anRun[r]), ++r) {
@@ -309,17 +315,20 @@ TEST_F(Engine3DTest, RunFormIsTheEngineSampleBySample) {
       while (nFirst < anGot.size() && anGot[nFirst] == anWant[nFirst]) {
         ++nFirst;
       }
-      EXPECT_EQ(nFirst, anGot.size()) << "depth " << t.nLength << " vector " << bVector
-                                      << ": sample " << nFirst / 32 << " acc " << nFirst % 32;
+      EXPECT_EQ(nFirst, anGot.size())
+          << "depth " << t.nLength << " vector " << bVector << " wide " << bWide << ": sample "
+          << nFirst / 32 << " acc " << nFirst % 32;
       std::vector<int32_t> anLines;
       for (const ChannelState &c : aChannels) {
         anLines.insert(anLines.end(), c.an3DLineL, c.an3DLineL + k3DLineLength);
         anLines.insert(anLines.end(), c.an3DLineR, c.an3DLineR + k3DLineLength);
       }
-      EXPECT_TRUE(anLines == anWantLines) << "depth " << t.nLength << " vector " << bVector;
+      EXPECT_TRUE(anLines == anWantLines)
+          << "depth " << t.nLength << " vector " << bVector << " wide " << bWide;
       EXPECT_EQ(n3DPos, kSamples % k3DLineLength);
     }
     b3DVectorRuns = 1;
+    bWideMix = bWideMixHere;
     b3DSkipQuiet = 1;
   }
   EXPECT_EQ(Select3DRun(nullptr), nullptr);

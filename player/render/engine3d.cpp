@@ -235,7 +235,7 @@ void Engine3DHeavy() {
 // own rows, so taking its samples in a row gives every sample the per-sample
 // engine's values, while its few line stretches stay in cache. Where no line
 // entry is written and read within the same four samples in the wrong order,
-// four samples go at once (SSE2; Heavy eight with AVX2): all taps are written
+// four samples go at once (SSE2; eight with AVX2): all taps are written
 // before the entries of the four are read, the echo after; taps at distances
 // 0 .. 3 then land before their reads, as sample by sample, and the forms
 // below refuse the distances (a tap 16381 .. 16383 ahead, Light's feedback
@@ -289,15 +289,36 @@ inline __m128i Div5(__m128i v) {
 [[gnu::target("avx2"), gnu::always_inline]] inline void AddTo8(int32_t *p, __m256i v) {
   Store8(p, _mm256_add_epi32(Load8(p), v));
 }
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Take8(int32_t *p) {
+  const __m256i v = Load8(p);
+  Store8(p, _mm256_setzero_si256());
+  return v;
+}
+// Div5 in eight lanes.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Div5x8(__m256i v) {
+  const __m256i m = _mm256_srai_epi32(v, 31);
+  const __m256i a = _mm256_sub_epi32(_mm256_xor_si256(v, m), m);
+  const __m256i k = _mm256_set1_epi32(static_cast<int32_t>(0xcccccccdu));
+  const __m256i qEven = _mm256_srli_epi64(_mm256_mul_epu32(a, k), 34);
+  const __m256i qOdd =
+      _mm256_slli_epi64(_mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), k), 34), 32);
+  const __m256i q = _mm256_or_si256(qEven, qOdd);
+  return _mm256_sub_epi32(_mm256_xor_si256(q, m), m);
+}
+// Not 0 when a lane of v is not 0.
+[[gnu::target("avx2"), gnu::always_inline]] inline uint32_t Any8(__m256i v) {
+  return static_cast<uint32_t>(!_mm256_testz_si256(v, v));
+}
 #endif
 
 // The run forms. Offsets: the distances from the position of every stretch
 // a step touches, for the wrap points. Fits: whether nLanes samples can go
 // at once. Vector: nCount samples (a multiple of 4) of the rows pL, pR from
 // position q, no stretch wrapping; returns the OR of inputs and outputs.
+// Wide: the same eight at a time (nCount a multiple of 8) for processors
+// with AVX2; returns not 0 when an input or output was not 0.
 struct LightRun : LightStep {
   static constexpr int32_t kOffsets = 3;
-  static constexpr bool kWide = false;
   static void Offsets(const ChannelLines &k, int32_t, int32_t *an) {
     an[0] = 0;
     an[1] = k.ta;
@@ -329,11 +350,31 @@ struct LightRun : LightStep {
     return vAny;
   }
 #endif
+#if defined(TORQA_WIDE_MIX)
+  [[gnu::target("avx2")]] static uint32_t Wide(const ChannelLines &k, int32_t, int32_t q,
+                                               int32_t *pL, int32_t *pR, int32_t nCount) {
+    int32_t *const a0 = k.a + q, *const b0 = k.b + q;
+    int32_t *const aT = k.a + ((q + k.ta) & kLineMask), *const bT = k.b + ((q + k.tb) & kLineMask);
+    __m256i vAny = _mm256_setzero_si256();
+    for (int32_t j = 0; j < nCount; j += 8) {
+      const __m256i vL = Load8(pL + j), vR = Load8(pR + j);
+      AddTo8(aT + j, _mm256_sub_epi32(_mm256_add_epi32(ShiftTowardZero8<1>(Load8(a0 + j)), vL),
+                                      ShiftTowardZero8<2>(vR)));
+      AddTo8(bT + j, _mm256_sub_epi32(_mm256_add_epi32(ShiftTowardZero8<1>(Load8(b0 + j)), vR),
+                                      ShiftTowardZero8<2>(vL)));
+      const __m256i vOL = Take8(a0 + j), vOR = Take8(b0 + j);
+      Store8(pL + j, _mm256_add_epi32(vL, vOL));
+      Store8(pR + j, _mm256_add_epi32(vR, vOR));
+      vAny = _mm256_or_si256(vAny,
+                             _mm256_or_si256(_mm256_or_si256(vL, vR), _mm256_or_si256(vOL, vOR)));
+    }
+    return Any8(vAny);
+  }
+#endif
 };
 
 struct MediumRun : MediumStep {
   static constexpr int32_t kOffsets = 3;
-  static constexpr bool kWide = false;
   static void Offsets(const ChannelLines &k, int32_t, int32_t *an) {
     an[0] = 0;
     an[1] = k.ta;
@@ -360,6 +401,27 @@ struct MediumRun : MediumStep {
       vAny = _mm_or_si128(vAny, _mm_or_si128(_mm_or_si128(vL, vR), _mm_or_si128(vOL, vOR)));
     }
     return vAny;
+  }
+#endif
+#if defined(TORQA_WIDE_MIX)
+  [[gnu::target("avx2")]] static uint32_t Wide(const ChannelLines &k, int32_t, int32_t q,
+                                               int32_t *pL, int32_t *pR, int32_t nCount) {
+    int32_t *const a0 = k.a + q, *const b0 = k.b + q;
+    const int32_t qa = (q + k.ta) & kLineMask, qb = (q + k.tb) & kLineMask;
+    __m256i vAny = _mm256_setzero_si256();
+    for (int32_t j = 0; j < nCount; j += 8) {
+      const __m256i vL = Load8(pL + j), vR = Load8(pR + j);
+      AddTo8(k.a + qa + j, vL);
+      AddTo8(k.a + qb + j, Div5x8(vL));
+      AddTo8(k.b + qa + j, Div5x8(vR));
+      AddTo8(k.b + qb + j, vR);
+      const __m256i vOL = Take8(a0 + j), vOR = Take8(b0 + j);
+      Store8(pL + j, _mm256_add_epi32(vL, vOL));
+      Store8(pR + j, _mm256_add_epi32(vR, vOR));
+      vAny = _mm256_or_si256(vAny,
+                             _mm256_or_si256(_mm256_or_si256(vL, vR), _mm256_or_si256(vOL, vOR)));
+    }
+    return Any8(vAny);
   }
 #endif
 };
@@ -419,9 +481,6 @@ struct HeavyRun : HeavyStep {
   }
 #endif
 #if defined(TORQA_WIDE_MIX)
-  static constexpr bool kWide = true;
-  // Vector eight samples at a time, for processors with AVX2; nCount a
-  // multiple of 8. Returns not 0 when an input or output was not 0.
   [[gnu::target("avx2")]] static uint32_t Wide(const ChannelLines &k, int32_t nEcho, int32_t q,
                                                int32_t *pL, int32_t *pR, int32_t nCount) {
     const auto At = [q](int32_t *pLine, int32_t nOffset) {
@@ -448,9 +507,7 @@ struct HeavyRun : HeavyStep {
       AddTo8(b3 + j, _mm256_sub_epi32(vR8, vL16));
       AddTo8(a4 + j, vR16);
       AddTo8(b4 + j, vL16);
-      const __m256i vOL = Load8(a0 + j), vOR = Load8(b0 + j);
-      Store8(a0 + j, _mm256_setzero_si256());
-      Store8(b0 + j, _mm256_setzero_si256());
+      const __m256i vOL = Take8(a0 + j), vOR = Take8(b0 + j);
       AddTo8(aE + j, ShiftTowardZero8<3>(vOL));
       AddTo8(bE + j, ShiftTowardZero8<3>(vOR));
       Store8(pL + j, _mm256_add_epi32(vL, vOL));
@@ -458,7 +515,7 @@ struct HeavyRun : HeavyStep {
       vAny = _mm256_or_si256(vAny,
                              _mm256_or_si256(_mm256_or_si256(vL, vR), _mm256_or_si256(vOL, vOR)));
     }
-    return static_cast<uint32_t>(!_mm256_testz_si256(vAny, vAny));
+    return Any8(vAny);
   }
 #endif
 };
@@ -474,10 +531,7 @@ uint32_t ChannelOverRun(const ChannelLines &k, int32_t p0, int32_t nEcho, int32_
   const bool bVector = b3DVectorRuns && Run::Fits(k, nEcho, kLanes);
   int32_t nLanes = kLanes;
 #if defined(TORQA_WIDE_MIX)
-  bool bWide = false;
-  if constexpr (Run::kWide) {
-    bWide = bVector && bWideMix && Run::Fits(k, nEcho, 8);
-  }
+  const bool bWide = bVector && bWideMix && Run::Fits(k, nEcho, 8);
   if (bWide) {
     nLanes = 8;
   }
@@ -495,12 +549,10 @@ uint32_t ChannelOverRun(const ChannelLines &k, int32_t p0, int32_t nEcho, int32_
     if (bVector && nLinear >= nLanes) {
       const int32_t nCount = nLinear & ~(nLanes - 1);
 #if defined(TORQA_WIDE_MIX)
-      if constexpr (Run::kWide) {
-        if (bWide) {
-          nAny |= Run::Wide(k, nEcho, q, pL + i, pR + i, nCount);
-          i += nCount;
-          continue;
-        }
+      if (bWide) {
+        nAny |= Run::Wide(k, nEcho, q, pL + i, pR + i, nCount);
+        i += nCount;
+        continue;
       }
 #endif
       const __m128i v = Run::Vector(k, nEcho, q, pL + i, pR + i, nCount);

@@ -191,6 +191,23 @@ TEST_F(Engine3DTest, DepthBoundKeepsTheProductIn32Bits) {
   EXPECT_EQ(n3DSpan, -179052); // -21857 x 8.192
 }
 
+// The quiet rule at its edge: a value due on the first sample of a run in
+// which the channel has no input still comes back.
+TEST_F(Engine3DTest, RunFormGivesBackAValueDueAsARunStarts) {
+  Reset(44100, 1, 64);
+  ASSERT_EQ(aChannels[5].n3DTapR, 97);
+  const Pfn3DRun pfnRun = Select3DRun(Engine3DMedium);
+  alignas(16) static int32_t anRows[kAccCount * kBlockFrames];
+  int32_t *const pR = anRows + (kAccRight + 5) * kBlockFrames;
+  std::fill(std::begin(anRows), std::end(anRows), 0);
+  pR[9] = 4; // r / 5 is 0: only the tap at 97 gives it back, on sample 106
+  pfnRun(anRows, 10, 1u << 5);
+  pR[9] = 0;
+  EXPECT_EQ(pfnRun(anRows, 96, 0), 0u);
+  EXPECT_EQ(pfnRun(anRows, 4, 0), 1u << 5);
+  EXPECT_EQ(pR[0], 4);
+}
+
 // Every channel's rows through the run form against the same samples through
 // the engine one call at a time: random and extreme values, channels falling
 // silent and returning, runs of every length across the lines' wrap, and

@@ -1,5 +1,6 @@
 // The 3D widening stage: per-channel delay lines fed at pan-dependent tap
-// distances, and ResetEffects, the start-of-run set-up of every effect.
+// distances, sample by sample or over a run of rows, and ResetEffects, the
+// start-of-run set-up of every effect.
 #include <algorithm>
 #include <cstring>
 #include <type_traits>

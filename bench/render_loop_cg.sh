@@ -5,9 +5,8 @@
 # million.
 #
 #   bench/render_loop_cg.sh BUILD_DIR [SONG.mid] [RATE]
-# Settings: defaults (reverb, chorus: the block path), off (no effect), 3d
-# (reverb, chorus, 3D Heavy at depth 800: the sample path), on (3d with
-# interpolation and band filter).
+# Settings: defaults (reverb, chorus), off (no effect), 3d (reverb, chorus,
+# 3D Heavy at depth 800), on (3d with interpolation and band filter).
 set -euo pipefail
 
 build=${1:?build directory}

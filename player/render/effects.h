@@ -37,6 +37,15 @@ extern Pfn3DEngine pfn3DEngine; // per sample while n3DLength is not 0; Light un
 Pfn3DEngine Select3DEngine(int32_t nEngine);
 // Sets pfn3DEngine from n3DENGIN; the settings code calls it after loading or saving.
 void Apply3DEngineSetting();
+// The engine's stage over a run of n samples (1 .. kBlockFrames) of the run
+// loop's rows (accumulator k of sample i at pRows[k * kBlockFrames + i]):
+// the values of n calls of the engine, each channel widened in place.
+// nMask: bit ch set where the channel's rows may be non-zero (the others
+// are all 0); returns it with the channels the lines gave something to.
+typedef uint32_t (*Pfn3DRun)(int32_t *pRows, int32_t n, uint32_t nMask);
+// The run form of pfnEngine, or nullptr when it has none.
+Pfn3DRun Select3DRun(Pfn3DEngine pfnEngine);
+extern int32_t b3DVectorRuns; // 1: four samples at a time where the taps allow (same values)
 // Points the lower layers' hooks at the render layer: pan changes update the
 // 3D taps, a silent seek steps the chorus modulation. Every start runs it.
 void ConnectRenderHooks();

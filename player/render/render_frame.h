@@ -200,8 +200,8 @@ struct BlockState {
 template <RenderMode M>
 void RenderSamples(BlockState &b, uint8_t *pOut, int32_t nFrames, OutMeters &meters);
 // Renders nFrames frames into pOut run by run, a run being the samples
-// between two events: the units' block form, a mix per channel row, reverb
-// and chorus over the run. Playback and recording, when every unit has the
-// block form and the 3D stage is off.
+// between two events: the units' block form, the 3D stage, a mix per channel
+// row, reverb and chorus over the run. Playback and recording, when every
+// unit has the block form and the 3D engine, if on, has a run form.
 template <RenderMode M>
 void RenderRuns(BlockState &b, uint8_t *pOut, int32_t nFrames, OutMeters &meters);

@@ -83,10 +83,10 @@ template <RenderMode M> void RenderFrames(uint8_t *pOut, int32_t nFrames, OutMet
   b.cho = {pChorusLine,  nChorusReadPos, nChorusWritePos,          nChorusInL,  nChorusInR,
            nChorusPhase, nChorusCount,   o.nRate / kChorusStepDiv, nChorusQuiet};
 
-  // The sound test has no sequencer, and the 3D stage works on the
-  // accumulators sample by sample: both keep the sample loop.
+  // The sound test has no sequencer: it keeps the sample loop, as do units
+  // without the block form and a 3D engine without a run form.
   if constexpr (!bTest) {
-    if (bAllBlocks && !b.b3D && bBlockRender) {
+    if (bAllBlocks && (!b.b3D || Select3DRun(b.pfnEngine)) && bBlockRender) {
       RenderRuns<M>(b, pOut, nFrames, meters);
     } else {
       RenderSamples<M>(b, pOut, nFrames, meters);

@@ -1,9 +1,8 @@
 // The run loop: between two events nothing but the voices and the effect
 // lines move, so each run of samples goes through the units' block form into
-// per-channel rows, a mix per row, reverb and chorus over the whole run and
-// the output stage, with the sample loop's results bit for bit. Each stage
-// of a run is a function of its own, so that another (the 3D stage over the
-// rows) can join between the units and the mix.
+// per-channel rows, the 3D stage over the rows, a mix per row, reverb and
+// chorus over the whole run and the output stage, with the sample loop's
+// results bit for bit. Each stage of a run is a function of its own.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -273,6 +272,7 @@ void RenderRuns(BlockState &b, uint8_t *pOut, int32_t nFrames, OutMeters &meters
                        (!out.bFilter || out.nFilterRatio == 1) && out.nGain >= 0 &&
                        out.nGain <= kMaxVectorGain;
   constexpr bool bPeaks = M != RenderMode::Record;
+  const Pfn3DRun pfn3DRun = b.b3D ? Select3DRun(b.pfnEngine) : nullptr;
 
   alignas(16) int32_t anMixL[kBlockFrames]; // a run's mix and sends, per frame
   alignas(16) int32_t anMixR[kBlockFrames];
@@ -294,6 +294,9 @@ void RenderRuns(BlockState &b, uint8_t *pOut, int32_t nFrames, OutMeters &meters
       nMask |= b.apfnMakeBlock[u](anRows, n);
     }
     nMask &= 0xffff;
+    if (pfn3DRun) {
+      nMask = pfn3DRun(anRows, n, nMask);
+    }
     MixRows(mix, n, nMask & (M == RenderMode::Record ? ~sends.nMuted : 0xffff), sends, bReverb,
             bChorus, bPeaks ? b.anPeakL : nullptr, bPeaks ? b.anPeakR : nullptr);
     if (f + n == nFrames) {

@@ -1,7 +1,7 @@
 // The sample loop: per output sample the chorus sweep, the sequencer clock,
 // every unit's Make, the 3D stage, the channel mix with its sends and peaks,
-// reverb, chorus and the output stage. Units without the block form, the 3D
-// stage and the sound test render this way.
+// reverb, chorus and the output stage. Units without the block form and the
+// sound test render this way.
 #include <bit>
 #include <cstdint>
 #if defined(__SSE2__)

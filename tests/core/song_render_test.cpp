@@ -383,6 +383,47 @@ TEST_F(SongRenderTest, RunsBetweenEventsSoundAsSampleBySample) {
   }
 }
 
+// The 3D stage over the runs' rows against the engine called sample by
+// sample: each engine, depths from the negative bound through 0 to the
+// positive one, a song that moves its pans while the lines sound, and starts
+// after a seek (the seek serves pan events without rendering).
+TEST_F(SongRenderTest, Runs3DSoundAsSampleBySample) {
+  ASSERT_NE(aUnitSlots[0].pfnMakeBlock, nullptr);
+  const auto abSong = ReadFileBytes(std::string(kSongDir) + "/tttheme2.mid");
+  ASSERT_FALSE(abSong.empty());
+  struct Case {
+    Pfn3DEngine pfn;
+    int32_t nLength;
+    int32_t nSeekMeasure;
+  };
+  const Case aCases[] = {{Engine3DHeavy, 800, 0},           {Engine3DHeavy, 0, 0},
+                         {Engine3DHeavy, kMax3DDepth, 0},   {Engine3DLight, 1600, 0},
+                         {Engine3DMedium, -kMax3DDepth, 0}, {Engine3DHeavy, 1, 3},
+                         {Engine3DLight, 300, 5},           {Engine3DMedium, 800, 2}};
+  const auto Run = [&](const Case &t) {
+    n3DLength = t.nLength;
+    pfn3DEngine = t.pfn;
+    EXPECT_EQ(StartSongRun(abSong, 22050), 1);
+    bSuppressNoteOn = 1;
+    SeekToMeasure(t.nSeekMeasure);
+    bSuppressNoteOn = 0;
+    return RenderSongRun(4 * 997, 22050 * 8).anFrames;
+  };
+  for (const Case &t : aCases) {
+    bBlockRender = 0;
+    const std::vector<int16_t> anSamples = Run(t);
+    bBlockRender = 1;
+    const std::vector<int16_t> anRuns = Run(t);
+    ASSERT_EQ(anSamples.size(), anRuns.size());
+    size_t k = 0;
+    while (k < anSamples.size() && anSamples[k] == anRuns[k]) {
+      ++k;
+    }
+    EXPECT_EQ(k, anSamples.size())
+        << "depth " << t.nLength << " seek " << t.nSeekMeasure << ": frame " << k / 2;
+  }
+}
+
 // The engines pass by channels with no input and empty lines; a song whose
 // channels fall silent and return sounds the same as with every channel run.
 TEST_F(SongRenderTest, PassingByQuietChannelsChangesNothing) {

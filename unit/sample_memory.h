@@ -27,4 +27,18 @@ void SampleExpect(size_t nBytes);
 // Regions held, for tests.
 int32_t SampleRegions();
 
+// A file's bytes mapped read-only and private: only the pages that are read
+// become resident, and they stay the kernel's to drop and read again.
+struct SampleMapping {
+  uint8_t *pBase = nullptr; // start of the mapping (a page boundary); null: none
+  size_t nSize = 0;         // bytes mapped
+};
+// The last nBytes of open file fd, from nOffset (nOffset + nBytes is the
+// file's size), followed by nSlack readable zero bytes: the file's last page
+// ends in zeros, and a page of zeros is mapped behind it when those are too
+// few. Null when the file cannot be mapped (map is then empty).
+uint8_t *SampleMapFile(int fd, size_t nOffset, size_t nBytes, size_t nSlack, SampleMapping &map);
+// Unmaps what SampleMapFile mapped; map becomes empty.
+void SampleUnmap(SampleMapping &map);
+
 } // namespace vokra

@@ -3,8 +3,9 @@
 // set then takes a handful of page faults instead of one per 4 KiB, which
 // on a virtual machine cost more than the conversion itself. A region goes
 // back to the system when its last block is freed (RemoveCFG frees them all).
-// Samples load on two threads, so every call takes a lock; rendering never
-// allocates.
+// Data that needs no conversion is mapped from its file instead (below).
+// Samples load on two threads, so every region call takes a lock;
+// rendering never allocates.
 #pragma once
 
 #include <cstddef>

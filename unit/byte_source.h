@@ -10,6 +10,8 @@
 
 namespace vokra {
 
+struct DataBlock;
+
 class ByteSource {
 public:
   virtual ~ByteSource() = default;
@@ -21,6 +23,10 @@ public:
   // Up to n bytes at nOffset straight into p; how many there were (fewer at
   // the end of the file, 0 from its end on).
   virtual size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) = 0;
+  // The bytes from nOffset to the end of the file as a read-only data block
+  // mapped from the file, so that only the pages a song plays become
+  // resident; null when the source cannot map them (the caller then copies).
+  virtual DataBlock *MapTail(size_t /*nOffset*/) { return nullptr; }
 };
 
 // Bytes already in memory: read where they lie, copied only when zeros must

@@ -36,6 +36,14 @@ int32_t ParseEpcSource(Instrument &inst, ByteSource &src) {
   const size_t nData = size_t(inst.nDataSize);
   if (inst.nDataSize < 0 || nData != nFile - kEpcHeaderBytes)
     return 0;
+  // The data is already in the unit's form: mapped where the source can,
+  // so that a song makes resident only the samples it plays.
+  inst.hData = src.MapTail(kEpcHeaderBytes);
+  if (inst.hData != nullptr) {
+    inst.pData = LockBlock(inst.hData);
+    FinishSampleLoad(inst);
+    return 1;
+  }
   inst.hData = AllocBlock(nData);
   if (inst.hData == nullptr)
     return 0;

@@ -17,6 +17,7 @@ struct DataBlock {
   uint8_t *pBytes;    // content followed by kBlockSlack zero bytes
   size_t nBytes;      // content bytes, counted against the set's limit
   int32_t nLockCount; // LockBlock calls not yet undone
+  SampleMapping map;  // set: pBytes lies in a read-only mapping of the sample file
 };
 
 namespace {
@@ -55,13 +56,27 @@ DataBlock *AdoptBlock(uint8_t *pBytes, size_t nBytes) {
     SampleFree(pBytes);
     return nullptr;
   }
-  DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, nBytes, 0};
+  DataBlock *hBlock = new (std::nothrow) DataBlock{pBytes, nBytes, 0, {}};
   if (hBlock == nullptr) {
     nSetBytes.fetch_sub(nBytes, std::memory_order_relaxed);
     SampleFree(pBytes);
     return nullptr;
   }
   std::memset(pBytes + nBytes, 0, kBlockSlack);
+  return hBlock;
+}
+
+DataBlock *MapBlock(int fd, size_t nOffset, size_t nBytes) {
+  if (!TakeSetBytes(nBytes))
+    return nullptr;
+  DataBlock *hBlock = new (std::nothrow) DataBlock{nullptr, nBytes, 0, {}};
+  if (hBlock != nullptr)
+    hBlock->pBytes = SampleMapFile(fd, nOffset, nBytes, kBlockSlack, hBlock->map);
+  if (hBlock == nullptr || hBlock->pBytes == nullptr) {
+    nSetBytes.fetch_sub(nBytes, std::memory_order_relaxed);
+    delete hBlock;
+    return nullptr;
+  }
   return hBlock;
 }
 
@@ -101,7 +116,10 @@ int32_t UnlockBlock(DataBlock *hBlock) {
 void FreeBlock(DataBlock *hBlock) {
   if (hBlock == nullptr)
     return;
-  SampleFree(hBlock->pBytes);
+  if (hBlock->map.pBase != nullptr)
+    SampleUnmap(hBlock->map);
+  else
+    SampleFree(hBlock->pBytes);
   nSetBytes.fetch_sub(hBlock->nBytes, std::memory_order_relaxed);
   delete hBlock;
 }

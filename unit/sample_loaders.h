@@ -16,6 +16,11 @@ int32_t ParsePatSource(Instrument &inst, ByteSource &src);
 // from the headers alone); 0 when the patch cannot be used.
 size_t PatSampleBytes(ByteSource &src);
 
+// A data block whose content is the last nBytes of open file fd, from
+// nOffset, mapped read-only rather than copied; null when the set's limit or
+// the mapping refuses it. Its content must never be written.
+DataBlock *MapBlock(int fd, size_t nOffset, size_t nBytes);
+
 // Sets nType and frees whatever data block the instrument holds.
 void StartSampleLoad(Instrument &inst, int32_t nType);
 // Unlocks and frees the data block; hData and pData become null.

@@ -1,6 +1,7 @@
 #include "unit/sample_memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -17,7 +18,67 @@
 #endif
 #endif
 
+#if defined(VOKRA_HEAP_SAMPLES)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace vokra {
+
+namespace {
+
+// n rounded up to a multiple of a.
+size_t RoundUpTo(size_t n, size_t a) {
+  return (n + a - 1) / a * a;
+}
+
+} // namespace
+
+uint8_t *SampleMapFile(int fd, size_t nOffset, size_t nBytes, size_t nSlack, SampleMapping &map) {
+  map = SampleMapping{};
+  const long nPageSize = sysconf(_SC_PAGESIZE);
+  if (nPageSize <= 0)
+    return nullptr;
+  const size_t nPage = size_t(nPageSize);
+  const size_t nLead = nOffset % nPage; // the mapping starts on a page boundary
+  const size_t nFileBytes = RoundUpTo(nLead + nBytes, nPage);
+  const size_t nNeed = RoundUpTo(nLead + nBytes + nSlack, nPage);
+  const size_t nSize = nNeed > nFileBytes ? nNeed : nFileBytes;
+  void *pMap = nullptr;
+  if (nNeed <= nFileBytes) {
+    pMap = mmap(nullptr, nSize, PROT_READ, MAP_PRIVATE, fd, off_t(nOffset - nLead));
+  } else {
+    // Zero pages first, the file over their front: a page wholly past the
+    // file's end would fault when read.
+    pMap = mmap(nullptr, nSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pMap != MAP_FAILED && nFileBytes > 0 &&
+        mmap(pMap, nFileBytes, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, off_t(nOffset - nLead)) ==
+            MAP_FAILED) {
+      munmap(pMap, nSize);
+      return nullptr;
+    }
+  }
+  if (pMap == MAP_FAILED)
+    return nullptr;
+  map.pBase = static_cast<uint8_t *>(pMap);
+  map.nSize = nSize;
+#if defined(VOKRA_HEAP_SAMPLES)
+  // What lies around the block is not the block's: a read there is a fault,
+  // as it is for a copied block.
+  ASAN_POISON_MEMORY_REGION(map.pBase, nLead);
+  ASAN_POISON_MEMORY_REGION(map.pBase + nLead + nBytes + nSlack, nSize - nLead - nBytes - nSlack);
+#endif
+  return map.pBase + nLead;
+}
+
+void SampleUnmap(SampleMapping &map) {
+  if (map.pBase == nullptr)
+    return;
+#if defined(VOKRA_HEAP_SAMPLES)
+  ASAN_UNPOISON_MEMORY_REGION(map.pBase, map.nSize);
+#endif
+  munmap(map.pBase, map.nSize);
+  map = SampleMapping{};
+}
 
 #if defined(VOKRA_HEAP_SAMPLES)
 
@@ -58,13 +119,9 @@ std::mutex regionLock;  // samples load on two threads
 bool bExpected = false; // the coming allocations' size is known:
 size_t nExpected = 0;   // the part of it no region holds yet
 
-size_t RoundUp(size_t n, size_t a) {
-  return (n + a - 1) / a * a;
-}
-
 // A region of at least nBytes on huge-page boundaries, or false.
 bool AddRegion(size_t nBytes) {
-  const size_t nSize = RoundUp(nBytes > kRegionBytes ? nBytes : kRegionBytes, kHugePage);
+  const size_t nSize = RoundUpTo(nBytes > kRegionBytes ? nBytes : kRegionBytes, kHugePage);
   // Mapped one huge page larger, then trimmed to a boundary on both sides.
   void *pMap =
       mmap(nullptr, nSize + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -72,7 +129,7 @@ bool AddRegion(size_t nBytes) {
     return false;
   auto *const pRaw = static_cast<uint8_t *>(pMap);
   const uintptr_t nRaw = reinterpret_cast<uintptr_t>(pRaw);
-  const size_t nLead = RoundUp(nRaw, kHugePage) - nRaw;
+  const size_t nLead = RoundUpTo(nRaw, kHugePage) - nRaw;
   if (nLead > 0)
     munmap(pRaw, nLead);
   if (kHugePage - nLead > 0)
@@ -93,7 +150,7 @@ bool AddRegion(size_t nBytes) {
 // Bytes a block of nBytes takes in a region (at least one alignment step);
 // 0 when that does not fit a size_t.
 size_t BlockBytes(size_t nBytes) {
-  const size_t nNeed = RoundUp(nBytes > 0 ? nBytes : 1, kAlign);
+  const size_t nNeed = RoundUpTo(nBytes > 0 ? nBytes : 1, kAlign);
   return nNeed < nBytes ? 0 : nNeed;
 }
 

@@ -3,8 +3,9 @@
 // set then takes a handful of page faults instead of one per 4 KiB, which
 // on a virtual machine cost more than the conversion itself. A region goes
 // back to the system when its last block is freed (RemoveCFG frees them all).
-// Samples load on two threads, so every call takes a lock; rendering never
-// allocates.
+// Data that needs no conversion is mapped from its file instead (below).
+// Samples load on two threads, so every region call takes a lock;
+// rendering never allocates.
 #pragma once
 
 #include <cstddef>
@@ -26,5 +27,19 @@ void SampleFree(uint8_t *p);
 void SampleExpect(size_t nBytes);
 // Regions held, for tests.
 int32_t SampleRegions();
+
+// A file's bytes mapped read-only and private: only the pages that are read
+// become resident, and they stay the kernel's to drop and read again.
+struct SampleMapping {
+  uint8_t *pBase = nullptr; // start of the mapping (a page boundary); null: none
+  size_t nSize = 0;         // bytes mapped
+};
+// The last nBytes of open file fd, from nOffset (nOffset + nBytes is the
+// file's size), followed by nSlack readable zero bytes: the file's last page
+// ends in zeros, and a page of zeros is mapped behind it when those are too
+// few. Null when the file cannot be mapped (map is then empty).
+uint8_t *SampleMapFile(int fd, size_t nOffset, size_t nBytes, size_t nSlack, SampleMapping &map);
+// Unmaps what SampleMapFile mapped; map becomes empty.
+void SampleUnmap(SampleMapping &map);
 
 } // namespace vokra

@@ -73,6 +73,20 @@ public:
 
   size_t CopyTo(uint8_t *p, size_t nOffset, size_t n) override { return ReadInto(p, nOffset, n); }
 
+  // Refused, as a read of one byte more would be, when the file's size has
+  // changed since it was measured.
+  DataBlock *MapTail(size_t nOffset) override {
+    if (nOffset > m_nSize)
+      return nullptr;
+    DataBlock *const hBlock = MapBlock(m_fd, nOffset, m_nSize - nOffset);
+    struct stat st;
+    if (hBlock != nullptr && (fstat(m_fd, &st) != 0 || st.st_size != off_t(m_nSize))) {
+      FreeBlock(hBlock);
+      return nullptr;
+    }
+    return hBlock;
+  }
+
   // Up to n bytes at nOffset into p; how many were read.
   size_t ReadInto(uint8_t *p, size_t nOffset, size_t n) const {
     size_t nDone = 0;
@@ -179,6 +193,8 @@ size_t ExpectedSampleBytes(int32_t i) {
     return 0;
   if (nType == kTypePat)
     return PatSampleBytes(file);
+  if (nType == kTypeEpc)
+    return 0; // mapped from its file, not taken from sample memory
   return file.Size() < kMaxSetSampleBytes ? file.Size() : kMaxSetSampleBytes;
 }
 

@@ -12,8 +12,8 @@ int32_t anBufState[kOutBufCount] = {};
 int32_t nBlockBytes = 0;
 float fBlockSeconds = 0.0f;
 
-int32_t AllocOutRing() {
-  for (int32_t i = 0; i < kOutBufCount; ++i) {
+int32_t AllocOutRing(int32_t nBuffers) {
+  for (int32_t i = 0; i < nBuffers && i < kOutBufCount; ++i) {
     if (apOutBuf[i]) {
       continue;
     }

@@ -14,9 +14,10 @@ extern int32_t anBufState[kOutBufCount]; // 0 free, 1 being rendered, 2 queued, 
 extern int32_t nBlockBytes;              // bytes per block, set by playback/recording start
 extern float fBlockSeconds;              // nBlockBytes * 0.25 / nPCMRate, set at playback start
 
-// Allocates the eight ring buffers (kOutBufBytes each, zeroed); returns 1 when
-// all eight exist, else frees those it got and returns 0.
-int32_t AllocOutRing();
+// Allocates the first nBuffers ring buffers (kOutBufBytes each, zeroed): the
+// recorder fills only the first. Returns 1 when they all exist, else frees
+// every buffer and returns 0.
+int32_t AllocOutRing(int32_t nBuffers = kOutBufCount);
 void FreeOutRing();
 extern int32_t bBlockRender; // 0: units sample by sample even when they have MakeBlock
 

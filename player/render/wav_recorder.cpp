@@ -167,7 +167,7 @@ RecordResult RecordWavFile(const char *pszPath, int32_t nRate, PfnRecordProgress
     return result;
   }
   const int32_t bOwnBuffers = apOutBuf[0] == nullptr;
-  if (bOwnBuffers && !AllocOutRing()) {
+  if (bOwnBuffers && !AllocOutRing(1)) { // a recording renders into the first only
     result.nStatus = kRecordNoMemory;
     bRecording = 0;
     return result;

@@ -1,6 +1,6 @@
 // How the loader meets the files of a set: names in another case, long
-// directories, FIFOs, files larger than their headers say, and a set larger
-// than sample memory may hold.
+// directories, FIFOs, files larger than their headers say, a set larger
+// than sample memory may hold, and EPC data mapped from its file.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -31,6 +32,27 @@ uint64_t BytesReadSoFar() {
     std::fclose(pFile);
   }
   return n;
+}
+
+// The file mapped at address p in this process, from /proc/self/maps; empty
+// when p lies in no file mapping.
+std::string MappedFileAt(const void *p) {
+  std::FILE *pFile = std::fopen("/proc/self/maps", "r");
+  std::string sFile;
+  char sz[4096];
+  const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  while (pFile != nullptr && std::fgets(sz, sizeof sz, pFile) != nullptr) {
+    unsigned long nFrom = 0, nTo = 0;
+    int nPathAt = 0;
+    if (std::sscanf(sz, "%lx-%lx %*s %*s %*s %*s %n", &nFrom, &nTo, &nPathAt) >= 2 && a >= nFrom &&
+        a < nTo && nPathAt > 0) {
+      sFile = sz + nPathAt;
+      sFile.erase(sFile.find_last_not_of("\n") + 1);
+    }
+  }
+  if (pFile != nullptr)
+    std::fclose(pFile);
+  return sFile;
 }
 
 class SetFilesTest : public LoaderTest {
@@ -132,4 +154,50 @@ TEST_F(SetFilesTest, SamplesPastTheSetLimitAreListedAsNotLoaded) {
     nHeld += aInstrument[i].hData != nullptr ? size_t(aInstrument[i].nDataSize) : 0;
   EXPECT_LE(nHeld, 3000u);
   EXPECT_GT(nHeld, 0u);
+}
+
+TEST_F(SetFilesTest, EpcDataIsMappedFromItsFile) {
+  WriteSample("m.epc", testsupport::MakeEpc({}, Ramp(3000)));
+  ASSERT_EQ(LoadConfig("1: m.epc, T1\n"), 1); // program 0 bank 0: stays locked
+  ASSERT_NE(aInstrument[0].pData, nullptr);
+  EXPECT_EQ(MappedFileAt(aInstrument[0].pData),
+            std::filesystem::canonical(SetPath("m.epc")).string());
+}
+
+// Data ending a page, one sample or the whole slack short of it, or just
+// past it: the voices read the same bytes, the slack zeros included, from
+// the mapping as from a copy.
+TEST_F(SetFilesTest, MappedEpcReadsAsItsCopyWithZeroSlack) {
+  const int nPage = int(sysconf(_SC_PAGESIZE));
+  testsupport::EpcFields f;
+  f.nEnd = 40;
+  f.bLoop = 1;
+  for (const int nDataBytes :
+       {nPage - kEpcHeaderBytes, nPage - kEpcHeaderBytes - 2, nPage - 2 * kEpcHeaderBytes,
+        nPage - 2 * kEpcHeaderBytes - 2, 2 * nPage - kEpcHeaderBytes + 2, 0}) {
+    SCOPED_TRACE(nDataBytes);
+    const testsupport::Bytes epc = testsupport::MakeEpc(f, Ramp(nDataBytes / 2, -3000, 3));
+    WriteSample("s.epc", epc);
+    ASSERT_EQ(LoadConfig("1: s.epc, T1\n"), 1);
+    Instrument &copy = aInstrument[1];
+    copy.bLockOnUse = 0;
+    ASSERT_EQ(ParseEpcSample(copy, epc.data(), epc.size()), 1);
+    const Instrument &mapped = aInstrument[0];
+    ASSERT_NE(mapped.pData, nullptr);
+    EXPECT_EQ(std::memcmp(&mapped, &copy, kEpcHeaderBytes), 0);
+    ASSERT_EQ(mapped.nDataSize, nDataBytes);
+    EXPECT_EQ(std::memcmp(mapped.pData, copy.pData, size_t(nDataBytes + kBlockSlack)), 0);
+    for (int i = 0; i < kBlockSlack; i++)
+      EXPECT_EQ(mapped.pData[nDataBytes + i], 0);
+    RemoveCFG();
+  }
+}
+
+TEST_F(SetFilesTest, EpcShorterThanItsHeaderSaysIsRefused) {
+  WriteSample("short.epc", testsupport::MakeEpc({}, Ramp(100), 202));
+  WriteSample("ok.epc", testsupport::MakeEpc({}, Ramp(100)));
+  ASSERT_EQ(LoadConfig("1: short.epc\n2: ok.epc\n"), 1);
+  EXPECT_EQ(list.failed, std::vector<std::string>{SetPath("short.epc")});
+  EXPECT_EQ(aInstrument[0].hData, nullptr);
+  EXPECT_NE(aInstrument[1].hData, nullptr);
 }

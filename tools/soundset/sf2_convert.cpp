@@ -78,13 +78,13 @@ struct Channel {
 };
 
 int32_t ReadChannel(const Sf2File &sf2, const Sf2SampleHeader &h, const int32_t *g, Channel *pOut) {
-  const int64_t nPool = static_cast<int64_t>(sf2.anPool.size());
+  const int64_t nPool = static_cast<int64_t>(sf2.PoolSize());
   const int64_t nStart =
       int64_t{h.nStart} + g[kSf2StartOffset] + 32768LL * g[kSf2StartCoarseOffset];
   const int64_t nEnd = int64_t{h.nEnd} + g[kSf2EndOffset] + 32768LL * g[kSf2EndCoarseOffset];
   if (nStart < 0 || nStart + 2 > nEnd || nEnd > nPool)
     return 0;
-  pOut->a.assign(sf2.anPool.begin() + nStart, sf2.anPool.begin() + nEnd);
+  pOut->a.assign(sf2.Pool() + nStart, sf2.Pool() + nEnd);
   const int64_t nLoopStart = int64_t{h.nLoopStart} + g[kSf2LoopStartOffset] +
                              32768LL * g[kSf2LoopStartCoarseOffset] - nStart;
   const int64_t nLoopEnd =

@@ -1,6 +1,11 @@
 #include "tools/soundset/sf2_reader.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <fstream>
 
@@ -82,23 +87,83 @@ void Sf2Defaults(int32_t *pGen) {
   pGen[kSf2OverridingRootKey] = -1;
 }
 
-int32_t Sf2File::ReadFile(const std::string &sPath, std::string *pError) {
+int32_t Sf2File::ReadFile(const std::string &sPath, std::string *pError, bool bWithSamples) {
+  // The file is read chunk by chunk into an image without the sample pool,
+  // which is mapped: a conversion touches a fifth of FluidR3's 150 MB.
   std::ifstream in(sPath, std::ios::binary);
-  if (!in) {
-    *pError = sPath + ": cannot be opened";
+  auto fail = [&](const std::string &s) {
+    *pError = sPath + ": " + s;
     return 0;
-  }
+  };
+  if (!in)
+    return fail("cannot be opened");
   in.seekg(0, std::ios::end);
-  const std::streamoff nSize = in.tellg();
+  const int64_t nFile = in.tellg();
   in.seekg(0);
-  std::vector<uint8_t> a(nSize > 0 ? static_cast<size_t>(nSize) : 0);
-  if (!in.read(reinterpret_cast<char *>(a.data()), static_cast<std::streamsize>(a.size()))) {
-    *pError = sPath + ": cannot be read";
-    return 0;
+  uint8_t abHead[12];
+  if (nFile < 12 || !in.read(reinterpret_cast<char *>(abHead), 12) ||
+      std::memcmp(abHead, "RIFF", 4) != 0 || std::memcmp(abHead + 8, "sfbk", 4) != 0)
+    return fail("not a SoundFont (no RIFF sfbk header)");
+  const int64_t nEnd = std::min<int64_t>(nFile, 8 + int64_t{Le32(abHead + 4)});
+  std::vector<uint8_t> aImage(abHead, abHead + 12);
+  int64_t nPoolAt = -1, nPoolBytes = 0;
+  for (int64_t at = 12; at + 12 <= nEnd;) {
+    uint8_t ab[12];
+    in.seekg(at);
+    if (!in.read(reinterpret_cast<char *>(ab), 12))
+      return fail("cannot be read");
+    const int64_t nSize = Le32(ab + 4);
+    if (nSize > nEnd - at - 8)
+      return fail("a chunk runs past the end of the file");
+    if (std::memcmp(ab, "LIST", 4) == 0 && std::memcmp(ab + 8, "sdta", 4) == 0) {
+      // The list's sub-chunks, the pool's payload left out of the image.
+      const size_t nList = aImage.size();
+      aImage.insert(aImage.end(), ab, ab + 12);
+      for (int64_t sub = at + 12; sub + 8 <= at + 8 + nSize;) {
+        uint8_t abSub[8];
+        in.seekg(sub);
+        if (!in.read(reinterpret_cast<char *>(abSub), 8))
+          return fail("cannot be read");
+        const int64_t nSub = Le32(abSub + 4);
+        if (nSub > at + 8 + nSize - sub - 8)
+          return fail("a sub-chunk runs past its list");
+        if (std::memcmp(abSub, "smpl", 4) == 0) {
+          nPoolAt = sub + 8;
+          nPoolBytes = nSub & ~int64_t{1};
+          std::memset(abSub + 4, 0, 4);
+        }
+        aImage.insert(aImage.end(), abSub, abSub + 8);
+        sub += 8 + nSub + (nSub & 1);
+      }
+      const uint32_t nListSize = static_cast<uint32_t>(aImage.size() - nList - 8);
+      for (int32_t i = 0; i < 4; ++i)
+        aImage[nList + 4 + i] = static_cast<uint8_t>(nListSize >> (8 * i));
+    } else {
+      const size_t n = aImage.size();
+      aImage.resize(n + 8 + static_cast<size_t>(nSize));
+      in.seekg(at);
+      if (!in.read(reinterpret_cast<char *>(aImage.data() + n), 8 + nSize))
+        return fail("cannot be read");
+    }
+    at += 8 + nSize + (nSize & 1);
   }
-  if (!Parse(a.data(), a.size(), pError)) {
-    *pError = sPath + ": " + *pError;
-    return 0;
+  const uint32_t nRiff = static_cast<uint32_t>(aImage.size() - 8);
+  for (int32_t i = 0; i < 4; ++i)
+    aImage[4 + i] = static_cast<uint8_t>(nRiff >> (8 * i));
+  if (!Parse(aImage.data(), aImage.size(), pError))
+    return fail(*pError);
+  if (bWithSamples && nPoolAt >= 0 && nPoolBytes > 0) {
+    static_assert(std::endian::native == std::endian::little, "the pool is mapped as it lies");
+    const int nFd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    void *p = nFd < 0 ? MAP_FAILED
+                      : mmap(nullptr, static_cast<size_t>(nFile), PROT_READ, MAP_PRIVATE, nFd, 0);
+    if (nFd >= 0)
+      close(nFd);
+    if (p == MAP_FAILED || (nPoolAt & 1))
+      return fail("cannot be mapped");
+    pMap_ = std::shared_ptr<void>(p, [nFile](void *q) { munmap(q, static_cast<size_t>(nFile)); });
+    pPool_ = reinterpret_cast<const int16_t *>(static_cast<const uint8_t *>(p) + nPoolAt);
+    nPool_ = static_cast<size_t>(nPoolBytes / 2);
   }
   return 1;
 }
@@ -161,9 +226,11 @@ int32_t Sf2File::Parse(const uint8_t *pData, size_t nSize, std::string *pError) 
   if (count(0) < 2 || count(4) < 2 || count(8) < 2)
     return fail("no presets, instruments or samples");
 
-  anPool.resize(smpl.n / 2);
-  for (size_t i = 0; i < anPool.size(); ++i)
-    anPool[i] = static_cast<int16_t>(Signed16(Le16(smpl.p + 2 * i)));
+  anPool_.resize(smpl.n / 2);
+  for (size_t i = 0; i < anPool_.size(); ++i)
+    anPool_[i] = static_cast<int16_t>(Signed16(Le16(smpl.p + 2 * i)));
+  pPool_ = anPool_.data();
+  nPool_ = anPool_.size();
 
   // Bags index generators; both lists must rise and stay inside their list.
   auto readBags = [&](int32_t iBag, int32_t iGen, std::vector<Zone> *pZones) {

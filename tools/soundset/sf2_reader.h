@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,10 +70,18 @@ struct Sf2Preset {
 
 class Sf2File {
 public:
+  Sf2File() = default;
+  Sf2File(const Sf2File &) = delete;
+  Sf2File &operator=(const Sf2File &) = delete;
+  Sf2File(Sf2File &&) = default;
+  Sf2File &operator=(Sf2File &&) = default;
+
   // Reads a whole file held in memory; the bytes are copied. Returns 0 with
   // *pError set when they are not a readable SoundFont.
   int32_t Parse(const uint8_t *pData, size_t nSize, std::string *pError);
-  int32_t ReadFile(const std::string &sPath, std::string *pError);
+  // Reads a file; without bWithSamples the sample pool stays empty (the
+  // zones and sample headers alone).
+  int32_t ReadFile(const std::string &sPath, std::string *pError, bool bWithSamples = true);
 
   // The preset of bank and program, or null.
   const Sf2Preset *FindPreset(int32_t nBank, int32_t nProgram) const;
@@ -83,9 +92,15 @@ public:
 
   std::vector<Sf2Preset> aPresets;
   std::vector<Sf2SampleHeader> aSamples;
-  std::vector<int16_t> anPool; // the smpl chunk
+  // The sample pool, the smpl chunk's 16-bit samples.
+  const int16_t *Pool() const { return pPool_; }
+  size_t PoolSize() const { return nPool_; }
 
 private:
+  std::vector<int16_t> anPool_; // Parse's copy
+  std::shared_ptr<void> pMap_;  // ReadFile's mapping of the file
+  const int16_t *pPool_ = nullptr;
+  size_t nPool_ = 0;
   struct Zone {
     int32_t nFirstGen = 0, nEndGen = 0;
   };

@@ -19,11 +19,15 @@ constexpr int32_t kDrumBank = 128;
 constexpr double kEnvelopeDb = 96.0;
 // A sustain this far down (or further) is silence: the note decays away.
 constexpr double kSilentDb = 60.0;
+// Cutoffs from this many cents on (13500: 20 kHz) leave the wave alone.
+constexpr int32_t kOpenFilter = 13500;
+// Samples a baked filter needs to settle into a loop's period.
+constexpr int64_t kFilterSettle = 4096;
 // The level the sets play at, option A 64 playing a full-scale sample at full
 // scale: chosen so that the 31 openmsx songs do not clip at the default
 // settings and sit near TiMidity++'s loudness.
-constexpr double kMelodicGain = 0.50;
-constexpr double kDrumGain = 0.80;
+constexpr double kMelodicGain = 0.95;
+constexpr double kDrumGain = 1.25;
 
 double Seconds(int32_t nTimecents) {
   return std::exp2(std::clamp(nTimecents, -12000, 8000) / 1200.0);
@@ -105,6 +109,40 @@ float Played(const Channel &c, int64_t i) {
   return i < static_cast<int64_t>(c.a.size()) ? c.a[static_cast<size_t>(i)] : 0.0f;
 }
 
+// The zone's low-pass filter baked into the wave (the unit has none): a
+// two-pole low-pass at dCutoffHz with resonance dQ, as FluidSynth runs it.
+// A looping wave is filtered over repeats of its loop until the filter has
+// settled, and its last repeat becomes the loop, so the seam stays seamless.
+void BakeFilter(Channel *pC, double dRate, double dCutoffHz, double dQ) {
+  const double w0 = 2.0 * M_PI * dCutoffHz / dRate, dAlpha = std::sin(w0) / (2.0 * dQ);
+  const double c = std::cos(w0), a0 = 1.0 + dAlpha, dGain = 1.0 / std::sqrt(dQ);
+  const double b0 = dGain * (1.0 - c) / 2.0 / a0, b1 = dGain * (1.0 - c) / a0, b2 = b0;
+  const double a1 = -2.0 * c / a0, a2 = (1.0 - dAlpha) / a0;
+  int64_t n = static_cast<int64_t>(pC->a.size());
+  int64_t nRepeats = 0;
+  const int64_t nLoop = pC->nLoopEnd - pC->nLoopStart;
+  if (pC->nLoopEnd > 0) {
+    nRepeats = std::max<int64_t>(1, (kFilterSettle + nLoop - 1) / nLoop);
+    n = pC->nLoopEnd + nRepeats * nLoop;
+  }
+  std::vector<float> aOut(static_cast<size_t>(n));
+  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const double x = Played(*pC, i);
+    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    aOut[static_cast<size_t>(i)] = static_cast<float>(y);
+  }
+  pC->a = std::move(aOut);
+  if (pC->nLoopEnd > 0) {
+    pC->nLoopStart += nRepeats * nLoop;
+    pC->nLoopEnd += nRepeats * nLoop;
+  }
+}
+
 } // namespace
 
 int32_t Sf2Wave(const Sf2File &sf2, const std::vector<Sf2Region> &aRegions, size_t nChosen,
@@ -118,14 +156,16 @@ int32_t Sf2Wave(const Sf2File &sf2, const std::vector<Sf2Region> &aRegions, size
   if (!ReadChannel(sf2, s, g, &c) || s.nRate < 400 || s.nRate > 400000)
     return 0;
   // A stereo pair plays as one: the partner summed in. The partner is the
-  // linked sample (its own region where the preset has one) or, where the
-  // link is missing, the region panned to the other side over the same keys.
+  // linked sample when the link goes both ways (its own region where the
+  // preset has one) or, where it does not (FluidR3 links every sample to
+  // sample 0), the region panned to the other side over the same keys.
   // Looping pairs sum into one loop when their loops are equally long: from
   // where both loop, every loop length repeats.
   Channel p;
   int32_t nPartner = -1;
   const int32_t *pGen = g;
-  if ((s.nType & 6) && s.nLink != r.nSample && static_cast<size_t>(s.nLink) < sf2.aSamples.size())
+  if ((s.nType & 6) && s.nLink != r.nSample && static_cast<size_t>(s.nLink) < sf2.aSamples.size() &&
+      sf2.aSamples[static_cast<size_t>(s.nLink)].nLink == r.nSample)
     nPartner = s.nLink;
   for (const Sf2Region &o : aRegions)
     if (&o != &r &&
@@ -151,6 +191,19 @@ int32_t Sf2Wave(const Sf2File &sf2, const std::vector<Sf2Region> &aRegions, size
         m.a[static_cast<size_t>(i)] = 0.5f * (Played(c, i) + Played(p, i));
       c = std::move(m);
     }
+  }
+  // Filter cutoff in absolute cents, lowered by the format's default
+  // velocity modulator at velocity 100 and raised by the modulation
+  // envelope halfway between its peak and its sustain; open filters are
+  // left out.
+  const double dModEnv = 1.0 - std::clamp(g[kSf2SustainModEnv], 0, 1000) / 2000.0;
+  const double dFilterCents =
+      g[kSf2FilterFc] + g[kSf2ModEnvToFilterFc] * dModEnv - 2400.0 * (127 - kVelocity) / 127;
+  if (g[kSf2FilterFc] < kOpenFilter) {
+    const double dCutoff = 8.176 * std::exp2(dFilterCents / 1200.0);
+    if (dCutoff < 0.45 * s.nRate)
+      BakeFilter(&c, s.nRate, std::max(dCutoff, 20.0),
+                 std::max(0.5, std::pow(10.0, (g[kSf2FilterQ] / 10.0 - 3.01) / 20.0)));
   }
   PatchWave w;
   w.nRate = static_cast<int32_t>(s.nRate);

@@ -196,6 +196,28 @@ TEST(Sf2Reader, InstalledFontsHoldEveryProgramAndDrum) {
   }
 }
 
+// FluidR3 links every sample to sample 0: a drum's wave must be its own
+// stereo pair (no longer than its own sample), not summed with another.
+TEST(Sf2Convert, StereoPairsAreTheirOwn) {
+  Sf2File f;
+  std::string sError;
+  if (!fs::exists(kFonts[0]))
+    GTEST_SKIP() << "FluidR3 is not installed";
+  ASSERT_EQ(f.ReadFile(kFonts[0], &sError), 1) << sError;
+  const Sf2Preset *pDrums = f.FindPreset(128, 0);
+  ASSERT_NE(pDrums, nullptr);
+  for (int32_t n = 35; n <= 81; ++n) {
+    std::vector<Sf2Region> aRegions;
+    int32_t nKey = -1;
+    const int32_t nChosen = ChooseRegion(f, *pDrums, n, &aRegions, &nKey);
+    ASSERT_GE(nChosen, 0);
+    const Sf2SampleHeader &s = f.aSamples[static_cast<size_t>(aRegions[nChosen].nSample)];
+    PatchWave w;
+    ASSERT_EQ(Sf2Wave(f, aRegions, static_cast<size_t>(nChosen), 1, n, &w), 1);
+    EXPECT_LE(w.aSamples.size(), (s.nEnd - s.nStart) * 11 / 10) << "drum " << n;
+  }
+}
+
 // The zones the reader finds agree with an independent reader's: sample,
 // root key, tuning, attenuation, loop mode and key range.
 TEST(Sf2Reader, ZonesAgreeWithAnIndependentReader) {

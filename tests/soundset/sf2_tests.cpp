@@ -295,6 +295,38 @@ TEST(Sf2Convert, DrumPitchFollowsScaleTuning) {
   EXPECT_NEAR(1200.0 * std::log2(dHz / 440.0), 600.0, 1.0);
 }
 
+// A zone's low-pass filter is baked into a looping wave without a step at
+// the seam: the loop repeats the settled, filtered period.
+TEST(Sf2Convert, BakedFilterKeepsTheLoopSeamless) {
+  // Eight periods of 20 samples looped; a 2 kHz cutoff at 22050 Hz.
+  std::vector<int16_t> a = Sine(1.0 / 20, 400);
+  for (size_t i = 0; i < a.size(); i += 2)
+    a[i] = static_cast<int16_t>(a[i] / 2); // harmonics for the filter to take
+  const std::vector<uint8_t> aFont =
+      MakeSf2(a, 22050, 60, 0, 20, 180, {{8, 9000}, {54, 1}, {58, 60}});
+  Sf2File f;
+  std::string sError;
+  ASSERT_EQ(f.Parse(aFont.data(), aFont.size(), &sError), 1) << sError;
+  std::vector<Sf2Region> aRegions = f.Regions(f.aPresets[0], 60, 100);
+  ASSERT_EQ(aRegions.size(), 1u);
+  PatchWave w;
+  ASSERT_EQ(Sf2Wave(f, aRegions, 0, 0, 60, &w), 1);
+  ASSERT_EQ(w.nModes & 4, 4);
+  ASSERT_EQ(w.nLoopEnd - w.nLoopStart, 160);
+  const std::vector<float> &x = w.aSamples;
+  float fMaxStep = 0, fMaxDiff = 0;
+  for (int32_t i = w.nLoopStart; i + 1 < w.nLoopEnd; ++i)
+    fMaxStep =
+        std::max(fMaxStep, std::abs(x[static_cast<size_t>(i + 1)] - x[static_cast<size_t>(i)]));
+  // One period before the loop's end equals the loop's first period.
+  for (int32_t i = 0; i < 20; ++i)
+    fMaxDiff = std::max(fMaxDiff, std::abs(x[static_cast<size_t>(w.nLoopStart + i)] -
+                                           x[static_cast<size_t>(w.nLoopEnd - 20 + i)]));
+  EXPECT_LT(fMaxDiff, 1.0f);
+  EXPECT_LE(std::abs(x[static_cast<size_t>(w.nLoopStart)] - x[static_cast<size_t>(w.nLoopEnd - 1)]),
+            fMaxStep * 1.01f);
+}
+
 // The zone's release (timecents for 96 dB) and the unit's linear release
 // reach -40 dB within a tick of each other.
 TEST(Sf2Convert, ReleaseReachesMinus40DbWithTheZones) {

@@ -17,6 +17,8 @@ constexpr int32_t kFirstDrum = 35, kLastDrum = 81;
 constexpr int32_t kDrumBank = 128;
 // The decibel range a SoundFont envelope spans from full level to silence.
 constexpr double kEnvelopeDb = 96.0;
+// Seconds a note is typically held before its release.
+constexpr double kTypicalHold = 0.5;
 // A sustain this far down (or further) is silence: the note decays away.
 constexpr double kSilentDb = 60.0;
 // Cutoffs from this many cents on (13500: 20 kHz) leave the wave alone.
@@ -65,7 +67,8 @@ void MapSf2Envelope(const int32_t *g, int32_t nKey, double dTicks, EpcImage *pEp
     e.nFloorLevel = dSustainDb >= kSilentDb ? 0 : Clamp(Level(dSustainDb), 0, e.nDecayLevel);
     const double dT2 = dDecay * (dLow - dMid) / kEnvelopeDb;
     e.nDecay2Period = Clamp(dT2 * dTicks / std::max(dL1 - dL2, 1.0), 1, 1 << 24);
-    dHeldDb = std::min(dSustainDb, 20.0);
+    // Where the zone's decay stands after a typical held note.
+    dHeldDb = std::min(dSustainDb, kEnvelopeDb * std::max(kTypicalHold - dHold, 0.0) / dDecay);
   }
   // Release: the zone falls 40 dB in 40/96 of its release time from where
   // the note stands; the unit by nReleaseStep every 20 ticks, linearly.

@@ -28,7 +28,7 @@ constexpr int64_t kFilterSettle = 4096;
 // The level the sets play at, option A 64 playing a full-scale sample at full
 // scale: chosen so that the 31 openmsx songs do not clip at the default
 // settings and sit near TiMidity++'s loudness.
-constexpr double kMelodicGain = 0.95;
+constexpr double kMelodicGain = 1.03;
 constexpr double kDrumGain = 1.25;
 
 double Seconds(int32_t nTimecents) {

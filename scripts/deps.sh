@@ -8,7 +8,7 @@ TORQA_PACKAGES=(
   libgtest-dev libbenchmark-dev
   libfltk1.3-dev libsdl2-dev
   freepats openttd-openmsx midicsv sox libsoxr-dev
-  timidity fluidsynth fluid-soundfont-gm python3-numpy
+  timidity fluidsynth fluid-soundfont-gm timgm6mb-soundfont python3-numpy
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
 )

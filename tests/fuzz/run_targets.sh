@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
 done
 # patch_convert is left to the campaign (name it): legal waves that take libsoxr
 # over the 10 s limit under ASan are still to be capped in its harness.
-[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin)
+[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin sf2)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORQA_SANITIZE=ON -DTORQA_FUZZ=ON >/dev/null

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -95,15 +96,20 @@ bool HasWarning(const TimidityReader &r, const std::string &sPart) {
 } // namespace
 
 #ifdef TORQA_HAVE_DEFAULT_SOUNDSET
-// The built set reaches an instrument for every General MIDI program and drum
-// note, and every sample it names exists (through the link in PLUGIN/VOKRA).
+// The built set gives every General MIDI program and drum note a sample of
+// its own (no relatives filling gaps), and every sample it names exists.
 TEST(DefaultSoundSet, CoversGeneralMidiAndNamesExistingFiles) {
   fs::path dir = fs::path(TORQA_PLUGIN_DIR) / "VOKRA";
   std::string sText = ReadText(dir / "VOKRA.cfg");
   ASSERT_FALSE(sText.empty());
   std::vector<CfgLine> aLines = ReadCfgLines(sText);
   bool abProgram[128] = {}, abDrum[128] = {};
+  std::set<std::string> aNames;
   for (const CfgLine &l : aLines) {
+    const bool bGm = (l.nP >= 35 && l.nP <= 81) || (l.nP == 0 && l.nT >= 1);
+    if (l.nB <= 1 && bGm) {
+      EXPECT_TRUE(aNames.insert(l.sName).second) << l.sName << " plays twice";
+    }
     EXPECT_GE(l.nInstrument, 2);
     EXPECT_LE(l.nInstrument, 768);
     EXPECT_TRUE(fs::is_regular_file(dir / l.sName)) << l.sName;

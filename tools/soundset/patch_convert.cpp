@@ -21,7 +21,7 @@ constexpr int32_t kSemitones[12] = {17416, 18432, 19576, 20684, 21968, 23096,
 constexpr double kMiddleCHz = 44100.0 / 168.55865478515625;
 // Envelope ticks per second of a voice stepping s samples per output sample
 // at 44100 Hz: nStep x 44100 / 22050 + 512 with nStep = 272 s.
-static double EnvelopeTicks(double dStep) {
+double EnvelopeTicks(double dStep) {
   return 512.0 + 544.0 * dStep;
 }
 // A GUS envelope rate r moves the level across its whole 0..255 range in
@@ -240,9 +240,12 @@ static int32_t ResampleWave(const PatchWave &w, double dRatio, double dCutoff, b
   } else {
     aHead = w.aSamples;
   }
-  if (!(dRatio > 0) || (aHead.size() + 2 * aLoop.size()) * dRatio > kMaxStoredSamples ||
-      aLoop.size() * kMaxLoopRepeats * dRatio > kMaxStoredSamples)
+  if (!(dRatio > 0) || (aHead.size() + 2 * aLoop.size()) * dRatio > kMaxStoredSamples)
     return 0;
+  // Long loops need few repeats: one is within a cent from 1700 samples on.
+  const int32_t nMaxRepeats = static_cast<int32_t>(
+      std::clamp(kMaxStoredSamples / (std::max<size_t>(aLoop.size(), 1) * dRatio), 1.0,
+                 static_cast<double>(kMaxLoopRepeats)));
   std::vector<float> aOut;
   size_t nOutLoopStart = 0, nOutLoop = 0;
   if (!bLoop) {
@@ -253,7 +256,7 @@ static int32_t ResampleWave(const PatchWave &w, double dRatio, double dCutoff, b
     const double dLoop = static_cast<double>(aLoop.size());
     int32_t nBest = 1;
     double dBestCents = 1e9;
-    for (int32_t n = 1; n <= kMaxLoopRepeats; ++n) {
+    for (int32_t n = 1; n <= nMaxRepeats; ++n) {
       double x = n * dLoop * dRatio;
       double m = std::max(1.0, std::round(x));
       double dCents = std::abs(1200.0 * std::log2(m / x));
@@ -331,7 +334,7 @@ int32_t ConvertMelodic(const PatchWave &w, int32_t nLowNote, Conversion *pOut) {
   return 1;
 }
 
-int32_t ConvertDrum(const PatchWave &w, int32_t nPitchNote, Conversion *pOut) {
+int32_t ConvertDrum(const PatchWave &w, int32_t nPitchNote, Conversion *pOut, bool bKeepLoop) {
   double dTarget = nPitchNote < 0 ? w.dRootHz : TablePitchHz(nPitchNote);
   // One sample per output sample unless that would store more than four
   // times the output rate; then octaves down go into the key shift.
@@ -342,7 +345,7 @@ int32_t ConvertDrum(const PatchWave &w, int32_t nPitchNote, Conversion *pOut) {
   c.nKeyShift = 12 * j;
   const double dStep = TableStep44100(60 + 12 * j) / 272.0;
   const double dRatio = w.dRootHz * dStep * 44100.0 / (w.nRate * dTarget);
-  if (!ResampleWave(w, dRatio, 0, false, &c.epc, &c.dPeak))
+  if (!ResampleWave(w, dRatio, 0, bKeepLoop && (w.nModes & 4), &c.epc, &c.dPeak))
     return 0;
   c.dStoredRate = w.nRate * dRatio;
   c.epc.nAttackStep = 127;

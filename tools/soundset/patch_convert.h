@@ -42,6 +42,10 @@ struct EpcImage {
 
 std::vector<uint8_t> EpcBytes(const EpcImage &epc);
 
+// Envelope ticks per second of a voice stepping dStep source samples per
+// output sample at 44100 Hz.
+double EnvelopeTicks(double dStep);
+
 // The frequency the unit's note table gives note n when a sample holds middle C
 // at 44100 Hz: its semitone table's ratios, without the integer truncations.
 double TablePitchHz(int32_t nNote);
@@ -62,8 +66,10 @@ struct Conversion {
 int32_t ConvertMelodic(const PatchWave &wave, int32_t nLowNote, Conversion *pOut);
 // Rhythm instrument for drum note nKey sounding at note nPitchNote's pitch (or,
 // with a negative nPitchNote, at the recorded pitch): no loop, no envelope,
-// played to its end as a drum is.
-int32_t ConvertDrum(const PatchWave &wave, int32_t nPitchNote, Conversion *pOut);
+// played to its end as a drum is (with bKeepLoop, a looping wave keeps its
+// loop: the caller gives it an envelope that ends it).
+int32_t ConvertDrum(const PatchWave &wave, int32_t nPitchNote, Conversion *pOut,
+                    bool bKeepLoop = false);
 
 // The lowest note General MIDI program p usually plays.
 int32_t UsualLowNote(int32_t nProgram);

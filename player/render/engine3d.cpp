@@ -38,6 +38,9 @@ static int64_t an3DQuietFrom[16] = {};  // clock value from which the channel's 
 static int32_t an3DTapReach[16] = {};   // the farthest tap distance of Light and Medium
 static int32_t an3DHeavyReach[16] = {}; // the farthest of Heavy's four taps a side
 static int32_t n3DEchoReach = 0;        // the distance of Heavy's echo write
+// An engine ran since the lines were last cleared. The 32 lines are 2 MiB:
+// left untouched while 3D is off, their pages never become resident.
+static bool b3DLinesWritten = false; // the lines start zeroed
 
 static inline int32_t TapDistance(int32_t nOffset) {
   return nOffset & kLineMask;
@@ -61,9 +64,12 @@ static inline void MarkBusy(int32_t ch, int32_t nFarthest) {
 }
 
 void ResetEffects() {
-  for (ChannelState &c : aChannels) {
-    std::memset(c.an3DLineL, 0, sizeof c.an3DLineL);
-    std::memset(c.an3DLineR, 0, sizeof c.an3DLineR);
+  if (b3DLinesWritten) {
+    for (ChannelState &c : aChannels) {
+      std::memset(c.an3DLineL, 0, sizeof c.an3DLineL);
+      std::memset(c.an3DLineR, 0, sizeof c.an3DLineR);
+    }
+    b3DLinesWritten = false;
   }
   // 8.192 / 96000 scales (depth + 256) * rate to samples, in floating point
   // on the integer product; 64 bits keep the product of any rate exact.
@@ -169,6 +175,7 @@ struct HeavyStep {
 };
 
 void Engine3DLight() {
+  b3DLinesWritten = true;
   const int32_t p = n3DPos;
   for (int32_t ch = 0; ch < 16; ++ch) {
     const int32_t l = anChannelAcc[kAccLeft + ch];
@@ -189,6 +196,7 @@ void Engine3DLight() {
 }
 
 void Engine3DMedium() {
+  b3DLinesWritten = true;
   const int32_t p = n3DPos;
   for (int32_t ch = 0; ch < 16; ++ch) {
     const int32_t l = anChannelAcc[kAccLeft + ch];
@@ -209,6 +217,7 @@ void Engine3DMedium() {
 }
 
 void Engine3DHeavy() {
+  b3DLinesWritten = true;
   const int32_t p = n3DPos;
   const int32_t e = (p + n3DEchoDelay) & kLineMask;
   for (int32_t ch = 0; ch < 16; ++ch) {
@@ -577,6 +586,7 @@ uint32_t ChannelOverRun(const ChannelLines &k, int32_t p0, int32_t nEcho, int32_
 }
 
 template <class Run> uint32_t StageOverRun(int32_t *pRows, int32_t n, uint32_t nMask) {
+  b3DLinesWritten = true;
   uint32_t nOut = nMask;
   for (int32_t ch = 0; ch < 16; ++ch) {
     const uint32_t nBit = 1u << ch;

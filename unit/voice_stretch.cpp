@@ -478,10 +478,10 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   // sample at the next offset: those whose whole steps stay below
   // (nEnd - p) / 2.
   int32_t PairedSamples(int32_t p, uint32_t nPhase, int32_t nCount) const {
-    if (nEnd - p < 2)
+    if (nEnd - p < 2) // 0 <= p <= nEnd here
       return 0;
-    const int64_t nRoom = ((static_cast<int64_t>(nEnd) - p - 2) / 2 + 1) * kStepUnit - nPhase;
-    const int64_t n = (nRoom + nStep - 1) / nStep;
+    const int64_t nRoom = (((nEnd - p - 2) >> 1) + int64_t{1}) * kStepUnit - nPhase; // > 0
+    const int64_t n = DivUp(nRoom, nStep);
     return n < nCount ? static_cast<int32_t>(n) : nCount;
   }
 

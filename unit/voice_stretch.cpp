@@ -143,6 +143,23 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       if (nAmp >= 0 && nAmp <= kAmpScale && nGain >= 0 && nGain <= INT16_MAX)
         i = RunFours(p, nPhase, pnSum, nCount);
     }
+    // Interpolating: a line lies between its two samples, so within 16 bits
+    // as they are, and the same factors hold. Only while the second sample
+    // is the next one, not a loop partner past nEnd.
+    if constexpr (kInterp && kWeight != Weight::Divide && !kChecked) {
+      if (kWeight == Weight::Unit
+              ? nAmp >= 0 && nAmp <= INT16_MAX
+              : nAmp >= 0 && nAmp <= kAmpScale && nGain >= 0 && nGain <= INT16_MAX) {
+        const int32_t n = PairedSamples(p, nPhase, nCount);
+#if defined(VOKRA_WIDE_SUMS)
+        if (bWideSums) {
+          RunPairsWide(p, nPhase, pnSum, n);
+          i = n;
+        } else
+#endif
+          i = RunPairs(p, nPhase, pnSum, n);
+      }
+    }
 #endif
     for (; i < nCount; ++i, nPhase += nInc) {
       const uint32_t nWhole = nPhase / kStepUnit;
@@ -281,14 +298,80 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   }
   [[gnu::target("avx2"), gnu::always_inline]] static void AddEightWide(int32_t *pnSum, __m128i vX,
                                                                        const WideFactors &k) {
-    const __m256i vProduct = _mm256_mullo_epi32(_mm256_cvtepi16_epi32(vX), k.vAmp);
+    auto *const pv = reinterpret_cast<__m256i *>(pnSum);
+    _mm256_storeu_si256(
+        pv, _mm256_add_epi32(_mm256_loadu_si256(pv), WideOut(_mm256_cvtepi16_epi32(vX), k)));
+  }
+  // The weighted samples of eight 32-bit lanes, each within 16 bits.
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i WideOut(__m256i vX,
+                                                                     const WideFactors &k) {
+    const __m256i vProduct = _mm256_mullo_epi32(vX, k.vAmp);
     __m256i vOut = ShiftTowardZero8<14>(vProduct);
     if constexpr (kWeight == Weight::Shift) {
       const __m256i vWeighted = _mm256_mullo_epi32(vOut, k.vGain); // within 16 x 16 bits
       vOut = ShiftTowardZero8<6>(vWeighted);
     }
-    auto *const pv = reinterpret_cast<__m256i *>(pnSum);
-    _mm256_storeu_si256(pv, _mm256_add_epi32(_mm256_loadu_si256(pv), vOut));
+    return vOut;
+  }
+
+  // u / 272 in eight 32-bit lanes: u x kMagic >> 40, exact for every u below
+  // 2^32 (the magic of RunFours), from the 64-bit products of even and odd
+  // lanes.
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i ByUnit(__m256i vU) {
+    const __m256i vMagic =
+        _mm256_set1_epi32(static_cast<int32_t>((uint64_t{1} << 40) / kStepUnit + 1));
+    const __m256i vEven = _mm256_srli_epi64(_mm256_mul_epu32(vU, vMagic), 40);
+    const __m256i vOdd = _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(vU, 32), vMagic), 8);
+    return _mm256_blend_epi32(vEven, vOdd, 0xAA);
+  }
+
+  // The line of Lerp in 32-bit lanes from the eight pairs (first sample in
+  // the low 16 bits) and fractions.
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i LerpWide(__m256i vPair,
+                                                                      __m256i vFrac) {
+    const __m256i vS0 = _mm256_srai_epi32(_mm256_slli_epi32(vPair, 16), 16);
+    const __m256i vD = _mm256_sub_epi32(_mm256_srai_epi32(vPair, 16), vS0);
+    const __m256i vQ = ByUnit(_mm256_mullo_epi32(_mm256_abs_epi32(vD), vFrac)); // below 2^25
+    return _mm256_add_epi32(vS0, _mm256_sign_epi32(vQ, vD));
+  }
+
+  // The interpolating loop with the wide sums: one gather of the eight pairs
+  // a pass, each lane keeping its whole step and fraction, which a pass moves
+  // by 8 x nStep; the last samples in a pass whose other lanes neither read
+  // nor add. Does all nCount.
+  [[gnu::target("avx2")]] void RunPairsWide(int32_t p, uint32_t &nPhase, int32_t *pnSum,
+                                            int32_t nCount) const {
+    const int *pSource = reinterpret_cast<const int *>(pData + p);
+    const __m256i vLane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i vUnit = _mm256_set1_epi32(kStepUnit);
+    const __m256i vAt = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(nPhase)),
+                                         _mm256_mullo_epi32(vLane, _mm256_set1_epi32(nStep)));
+    __m256i vWhole = ByUnit(vAt);
+    __m256i vFrac = _mm256_sub_epi32(vAt, _mm256_mullo_epi32(vWhole, vUnit));
+    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
+    const __m256i vPassWhole = _mm256_set1_epi32(static_cast<int32_t>(nPassStep / kStepUnit));
+    const __m256i vPassFrac = _mm256_set1_epi32(static_cast<int32_t>(nPassStep % kStepUnit));
+    const WideFactors k = MakeWideFactors();
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8) {
+      const __m256i vPair = _mm256_i32gather_epi32(pSource, vWhole, 2);
+      auto *const pv = reinterpret_cast<__m256i *>(pnSum + i);
+      _mm256_storeu_si256(
+          pv, _mm256_add_epi32(_mm256_loadu_si256(pv), WideOut(LerpWide(vPair, vFrac), k)));
+      vFrac = _mm256_add_epi32(vFrac, vPassFrac);
+      const __m256i vCarry = _mm256_cmpgt_epi32(vFrac, _mm256_set1_epi32(kStepUnit - 1));
+      vFrac = _mm256_sub_epi32(vFrac, _mm256_and_si256(vCarry, vUnit));
+      vWhole = _mm256_sub_epi32(_mm256_add_epi32(vWhole, vPassWhole), vCarry);
+    }
+    if (i < nCount) {
+      const __m256i vMask = _mm256_cmpgt_epi32(_mm256_set1_epi32(nCount - i), vLane);
+      const __m256i vPair =
+          _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), pSource, vWhole, vMask, 2);
+      const __m256i vSum = _mm256_maskload_epi32(pnSum + i, vMask);
+      _mm256_maskstore_epi32(pnSum + i, vMask,
+                             _mm256_add_epi32(vSum, WideOut(LerpWide(vPair, vFrac), k)));
+    }
+    nPhase += static_cast<uint32_t>(nCount) * static_cast<uint32_t>(nStep);
   }
 
   // RunBelow with the wide sums.
@@ -388,6 +471,90 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
       i += 4;
     }
     nPhase += static_cast<uint32_t>(i) * static_cast<uint32_t>(nStep);
+    return i;
+  }
+
+  // Of nCount samples from p at phase nPhase, how many read their second
+  // sample at the next offset: those whose whole steps stay below
+  // (nEnd - p) / 2.
+  int32_t PairedSamples(int32_t p, uint32_t nPhase, int32_t nCount) const {
+    if (nEnd - p < 2) // 0 <= p <= nEnd here
+      return 0;
+    const int64_t nRoom = (((nEnd - p - 2) >> 1) + int64_t{1}) * kStepUnit - nPhase; // > 0
+    const int64_t n = DivUp(nRoom, nStep);
+    return n < nCount ? static_cast<int32_t>(n) : nCount;
+  }
+
+  // s0 + (s1 - s0) x f / 272, truncated toward zero, in eight 16-bit lanes
+  // (f in 0 .. 271). With a = |s1 - s0| (16 bits unsigned), a x f / 272 is
+  // a x c >> 16 or one more, for c = ceil(f x 65536 / 272) = 241 f - f / 17;
+  // the remainder a x f - 272 q, negative exactly when it is one more, fits
+  // 16 signed bits either way. The line lies between s0 and s1, so the sum
+  // wraps back into range.
+  [[gnu::always_inline]] static __m128i Lerp(__m128i vS0, __m128i vS1, __m128i vF) {
+    static_assert(241 * kStepUnit == 65536 + 16 && 3856 * 17 == 65536 + 16);
+    const __m128i vNeg = _mm_cmpgt_epi16(vS0, vS1);
+    const __m128i vA = _mm_sub_epi16(_mm_max_epi16(vS0, vS1), _mm_min_epi16(vS0, vS1));
+    const __m128i vC = _mm_sub_epi16(_mm_mullo_epi16(vF, _mm_set1_epi16(241)),
+                                     _mm_mulhi_epu16(vF, _mm_set1_epi16(3856)));
+    const __m128i vQ = _mm_mulhi_epu16(vA, vC);
+    const __m128i vRem =
+        _mm_sub_epi16(_mm_mullo_epi16(vA, vF), _mm_mullo_epi16(vQ, _mm_set1_epi16(kStepUnit)));
+    const __m128i vAbs = _mm_add_epi16(vQ, _mm_srai_epi16(vRem, 15));
+    return _mm_add_epi16(vS0, _mm_sub_epi16(_mm_xor_si128(vAbs, vNeg), vNeg));
+  }
+
+  // The interpolating loop eight samples at a time (then four), every pair
+  // inside the data: sample k of a pass reads the two samples at its whole
+  // step, as one 32-bit load, and its fraction is (f + k x (nStep % 272))
+  // % 272, below 4096 before the remainder (x / 272 = x x 241 >> 16 there).
+  // Returns the samples done, a multiple of 4.
+  int32_t RunPairs(int32_t p, uint32_t &nPhase, int32_t *pnSum, int32_t nCount) const {
+    constexpr uint64_t kMagic = (uint64_t{1} << 40) / kStepUnit + 1; // as in RunFours
+    const Unaligned16 *pSource = reinterpret_cast<const Unaligned16 *>(pData + p);
+    uint64_t nAcc = nPhase * kMagic;
+    const uint64_t nAccStep = static_cast<uint64_t>(nStep) * kMagic;
+    const auto Next = [&] {
+      uint32_t n;
+      std::memcpy(&n, pSource + (nAcc >> 40), sizeof n);
+      nAcc += nAccStep;
+      return static_cast<int32_t>(n);
+    };
+    // The two samples of four pairs, first in the low 16 bits.
+    const auto Firsts = [](__m128i v0, __m128i v1) {
+      return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(v0, 16), 16),
+                             _mm_srai_epi32(_mm_slli_epi32(v1, 16), 16));
+    };
+    const auto Seconds = [](__m128i v0, __m128i v1) {
+      return _mm_packs_epi32(_mm_srai_epi32(v0, 16), _mm_srai_epi32(v1, 16));
+    };
+    const __m128i vStride =
+        _mm_mullo_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                        _mm_set1_epi16(static_cast<int16_t>(nStep % kStepUnit)));
+    const auto Fractions = [&](uint32_t nAt) {
+      const __m128i vT =
+          _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(nAt % kStepUnit)), vStride);
+      const __m128i vWhole = _mm_mulhi_epu16(vT, _mm_set1_epi16(241));
+      return _mm_sub_epi16(vT, _mm_mullo_epi16(vWhole, _mm_set1_epi16(kStepUnit)));
+    };
+    const Factors k = MakeFactors();
+    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
+    int32_t i = 0;
+    for (; i + 8 <= nCount; i += 8, nPhase += nPassStep) {
+      const int32_t a0 = Next(), a1 = Next(), a2 = Next(), a3 = Next();
+      const int32_t a4 = Next(), a5 = Next(), a6 = Next(), a7 = Next();
+      const __m128i v0 = _mm_setr_epi32(a0, a1, a2, a3);
+      const __m128i v1 = _mm_setr_epi32(a4, a5, a6, a7);
+      AddEight(pnSum + i, Lerp(Firsts(v0, v1), Seconds(v0, v1), Fractions(nPhase)), k);
+    }
+    if (i + 4 <= nCount) {
+      const int32_t a0 = Next(), a1 = Next(), a2 = Next(), a3 = Next();
+      const __m128i v0 = _mm_setr_epi32(a0, a1, a2, a3);
+      const __m128i v1 = _mm_setzero_si128();
+      AddFour(pnSum + i, Lerp(Firsts(v0, v1), Seconds(v0, v1), Fractions(nPhase)), k);
+      nPhase += 4 * static_cast<uint32_t>(nStep);
+      i += 4;
+    }
     return i;
   }
 #endif

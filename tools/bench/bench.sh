@@ -1,41 +1,50 @@
 #!/usr/bin/env bash
 # Render benchmark: installs what it needs, builds Release, renders the openmsx
-# songs, the demo and the 256-voice stress song with torqa-cli to WAV at
-# 44100 Hz (three runs each, the median counts) and prints a table against
-# reference figures of other software synthesizers. Then counts instructions
-# per rendered second with callgrind, which is stable on a busy machine.
+# songs, the demo and the 256-voice stress song at 44100 Hz to WAV with
+# torqa-cli (four settings), TiMidity++ (freepats only; defaults, and linear
+# interpolation without effects) and FluidSynth (FluidR3 GM, defaults), round
+# by round, and prints the medians, the speed ratios and peak memory. Then
+# counts instructions per rendered second with callgrind, which is stable on a
+# busy machine.
 #
-#   tools/bench/bench.sh [--build DIR] [--no-build] [--runs N] [--rows LIST]
-#                        [--songs LIST] [--no-callgrind] [--callgrind-song NAME]
+#   tools/bench/bench.sh [--build DIR] [--no-build] [--runs N] [--songs LIST]
+#                        [--no-peers] [--no-callgrind] [--callgrind-song NAME]
+#                        [--callgrind-row ROW]
 #     --build DIR   build directory (default build-bench); with --no-build an
 #                   existing build (torqa-cli and PLUGIN/ with the sound set)
-#     --rows LIST   comma-separated subset of defaults,off,on
+#     --runs N      rounds (default 5); every figure is the median of N
 #     --songs LIST  comma-separated subset of the song names below
+#     --no-peers    Torqa only (the ratio columns stay empty)
+#     --callgrind-row ROW  the setting callgrind counts (default defaults)
+# Torqa settings: def = reverb+chorus; off = no effects; interp = interpolation,
+# no effects; on = interpolation, reverb, chorus, 3D Heavy depth 800, band
+# filter. One "BENCH song=... key=value ..." line per song (and one for the
+# geometric means) at the end, for comparing commits.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 
-build=build-bench do_build=1 runs=3 do_callgrind=1 cg_song=demo
-rows=defaults,off,on
+build=build-bench do_build=1 runs=5 do_callgrind=1 cg_song=demo cg_row=defaults peers=1
 songs=keep_on_rolling,tttheme2,busy_schedule,linns_basket,demo,stress
 while [ $# -gt 0 ]; do
   case $1 in
   --build) build=$2; shift 2 ;;
   --no-build) do_build=0; shift ;;
   --runs) runs=$2; shift 2 ;;
-  --rows) rows=$2; shift 2 ;;
   --songs) songs=$2; shift 2 ;;
+  --no-peers) peers=0; shift ;;
   --no-callgrind) do_callgrind=0; shift ;;
   --callgrind-song) cg_song=$2; shift 2 ;;
-  *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  --callgrind-row) cg_row=$2; shift 2 ;;
+  *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 
-# Packages: the project's list (freepats, openttd-openmsx, compilers) and the
-# two measuring tools.
+# Packages: the project's list (freepats, openttd-openmsx, TiMidity++,
+# FluidSynth and its SoundFont, compilers) and the measuring tools.
 source scripts/deps.sh
-torqa_install_missing time valgrind
+torqa_install_missing time valgrind strace util-linux
 
 if [ $do_build = 1 ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -47,6 +56,8 @@ cli=$build/torqa-cli
   exit 1
 }
 export TORQA_PLUGIN_DIR=$build/PLUGIN
+sf2=/usr/share/sounds/sf2/FluidR3_GM.sf2
+freepats_cfg=/etc/timidity/freepats.cfg
 
 openmsx=/usr/share/games/openttd/baseset/openmsx
 declare -A song_file=(
@@ -58,132 +69,171 @@ declare -A song_file=(
   [stress]=$root/demo/stress.mid
 )
 
-# Reference figures (× real time), measured earlier on this kind of machine
-# (2 vCPU, 44100 Hz, 16-bit stereo WAV, median of 3). Not re-measured here.
-declare -A tim_default=([keep_on_rolling]=118 [tttheme2]=70 [busy_schedule]=153 [linns_basket]=154)
-tim_fast_lo=320 tim_fast_hi=710 # TiMidity++, linear interpolation, no effects
-fs_lo=32 fs_hi=62               # FluidSynth, FluidR3_GM, defaults
-
 rate=44100
 work=$(mktemp -d "${TMPDIR:-/tmp}/torqa-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-row_args() {
+torqa_rows=(def off interp on)
+peer_rows=()
+[ $peers = 0 ] || peer_rows=(timidity_def timidity_lin fluidsynth)
+
+torqa_args() {
   case $1 in
-  defaults) echo "--reverb on --chorus on --lpf off --3d 0" ;;
-  off) echo "--reverb off --chorus off --lpf off --3d 0" ;;
+  def) echo "--reverb on --chorus on --lpf off --3d 0" ;;
+  off | interp) echo "--reverb off --chorus off --lpf off --3d 0" ;;
   on) echo "--reverb on --chorus on --lpf on --3d 800 --3d-engine heavy" ;;
   esac
 }
 
-# The unit's interpolation switch lives in its registry key; each row gets a
-# registry file of its own, so no real settings are touched.
+# The unit's interpolation switch lives in its registry key; each setting gets
+# a registry file of its own, so no real settings are touched.
 write_registry() {
-  cat >"$1" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\\Software\\QUIRN-PLUGIN\\VOKRAUNIT\\Statics]
-"nUseCh"=dword:0000ffff
-"nFinalGain"=dword:0000007f
-"bOverSample"=dword:0000000$2
-"CFG"="VOKRA.cfg"
-
-EOF
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_LOCAL_MACHINE\Software\QUIRN-PLUGIN\VOKRAUNIT\Statics]' \
+    '"nUseCh"=dword:0000ffff' '"nFinalGain"=dword:0000007f' \
+    "\"bOverSample\"=dword:0000000$2" '"CFG"="VOKRA.cfg"' '' >"$1"
 }
+for row in "${torqa_rows[@]}"; do
+  interp=0
+  case $row in interp | on) interp=1 ;; esac
+  write_registry "$work/registry-$row.reg" $interp
+done
 
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# TiMidity++ reads /etc/timidity/timidity.cfg before any -c file, and Debian's
+# loads FluidR3 there; an empty file bound over it in a private mount namespace
+# leaves freepats alone.
+empty_cfg=$work/empty-timidity.cfg
+: >"$empty_cfg"
+timidity_cmd=(unshare -m sh -c 'mount --bind "$0" /etc/timidity/timidity.cfg && exec "$@"'
+  "$empty_cfg" timidity -c "$freepats_cfg" -Ow -s "$rate")
 
-# One render under /usr/bin/time -v; prints "wall cpu maxrss_kb audio_seconds".
+if [ $peers = 1 ]; then
+  for tool in timidity fluidsynth unshare; do
+    command -v $tool >/dev/null || { echo "bench: $tool is not installed" >&2; exit 1; }
+  done
+  [ -f "$sf2" ] || { echo "bench: $sf2 is missing (fluid-soundfont-gm)" >&2; exit 1; }
+  # Once: TiMidity++ must open no SoundFont, or it is not playing freepats.
+  if command -v strace >/dev/null; then
+    strace -f -e trace=open,openat -o "$work/strace.txt" \
+      "${timidity_cmd[@]}" -o "$work/check.wav" "${song_file[demo]}" >/dev/null 2>&1
+    if grep -q '\.sf2"' "$work/strace.txt"; then
+      echo "bench: TiMidity++ opened a SoundFont despite the empty timidity.cfg:" >&2
+      grep '\.sf2"' "$work/strace.txt" >&2
+      exit 1
+    fi
+    echo "TiMidity++: $(grep -c '\.pat"' "$work/strace.txt") patch opens, no .sf2 (strace, demo)"
+    rm -f "$work/check.wav"
+  fi
+fi
+
+# One render under /usr/bin/time; appends "wall cpu maxrss_kb audio_seconds".
 render_once() {
-  local song=$1 row=$2 out=$work/out.wav tv=$work/time.txt
-  # shellcheck disable=SC2046
-  /usr/bin/time -v -o "$tv" "$cli" render "${song_file[$song]}" -o "$out" -r $rate \
-    $(row_args "$row") >/dev/null 2>"$work/err.txt" || {
+  local song=$1 row=$2 out=$work/out.wav file=${song_file[$1]} cmd args
+  case $row in
+  timidity_def) cmd=("${timidity_cmd[@]}" -o "$out" "$file") ;;
+  timidity_lin) cmd=("${timidity_cmd[@]}" -EFresamp=l -EFreverb=0 -EFchorus=0 -o "$out" "$file") ;;
+  fluidsynth) cmd=(fluidsynth -ni -q -F "$out" -r "$rate" "$sf2" "$file") ;;
+  *)
+    export TORQA_REGISTRY=$work/registry-$row.reg
+    read -r -a args <<<"$(torqa_args "$row")"
+    cmd=("$cli" render "$file" -o "$out" -r "$rate" "${args[@]}")
+    ;;
+  esac
+  # Wall time from the clock in nanoseconds: time's own is in hundredths.
+  local t0 t1
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%U %S %M' -o "$work/time.txt" "${cmd[@]}" >/dev/null 2>"$work/err.txt" || {
+    echo "bench: $row failed on $song" >&2
     cat "$work/err.txt" >&2
     return 1
   }
-  local bytes
-  bytes=$(stat -c %s "$out")
-  awk -v bytes="$bytes" -v rate=$rate -F': ' '
-    /Elapsed \(wall clock\)/ { n = split($2, t, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + t[i] }
-    /User time/ { u = $2 } /System time/ { s = $2 } /Maximum resident/ { m = $2 }
-    END { printf "%.3f %.3f %d %.3f\n", w, u + s, m, (bytes - 44) / 4 / rate }' "$tv"
+  t1=$(date +%s%N)
+  awk -v bytes="$(stat -c %s "$out")" -v rate=$rate -v ns=$((t1 - t0)) \
+    'END { printf "%.4f %.3f %d %.3f\n", ns / 1e9, $1 + $2, $3, (bytes - 44) / 4 / rate }' "$work/time.txt"
   rm -f "$out"
 }
 
-IFS=, read -r -a row_list <<<"$rows"
 IFS=, read -r -a song_list <<<"$songs"
-results=$work/results.txt
-: >"$results"
-for row in "${row_list[@]}"; do
-  interp=0
-  [ "$row" != on ] || interp=1
-  write_registry "$work/registry-$row.reg" $interp
-done
-# Round by round over every row and song, so that a slow spell of a shared
-# machine spreads over all of them instead of spoiling one.
+rows=("${torqa_rows[@]}" "${peer_rows[@]}")
+# Round by round over every song and renderer, so that a slow spell of a
+# shared machine spreads over all of them instead of spoiling one.
 for ((i = 0; i < runs; i++)); do
-  for row in "${row_list[@]}"; do
-    export TORQA_REGISTRY=$work/registry-$row.reg
-    for song in "${song_list[@]}"; do
+  for song in "${song_list[@]}"; do
+    for row in "${rows[@]}"; do
       render_once "$song" "$row" >>"$work/runs-$row-$song.txt"
     done
   done
 done
-for row in "${row_list[@]}"; do
-  for song in "${song_list[@]}"; do
+
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+results=$work/results.txt
+: >"$results"
+for song in "${song_list[@]}"; do
+  for row in "${rows[@]}"; do
     f=$work/runs-$row-$song.txt
-    wall=$(cut -d' ' -f1 "$f" | median)
-    cpu=$(cut -d' ' -f2 "$f" | median)
-    rss=$(cut -d' ' -f3 "$f" | sort -g | tail -1)
-    secs=$(head -1 "$f" | cut -d' ' -f4)
-    echo "$row $song $secs $wall $cpu $rss" >>"$results"
+    echo "$song $row $(cut -d' ' -f4 "$f" | median) $(cut -d' ' -f1 "$f" | median)" \
+      "$(cut -d' ' -f2 "$f" | median) $(cut -d' ' -f3 "$f" | sort -g | tail -1)" >>"$results"
   done
 done
 
 echo
-echo "torqa-cli render at $rate Hz to WAV, $runs runs each (median); $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "settings: defaults = reverb+chorus, no 3D, no interpolation; off = no effects;"
-echo "          on = interpolation, reverb, chorus, 3D Heavy depth 800, band filter"
-echo "×wall = song seconds / wall seconds; ×cpu = song seconds / (user+sys) seconds (the"
-echo "figure to trust on a shared machine). Ratios use ×wall against the reference figures."
+echo "At $rate Hz to 16-bit WAV, median of $runs rounds; $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Torqa: def = reverb+chorus; off = no effects; interp = interpolation, no effects;"
+echo "       on = interpolation, reverb, chorus, 3D Heavy depth 800, band filter"
+echo "TiMidity++ (freepats): timidity_def = defaults; timidity_lin = -EFresamp=l -EFreverb=0 -EFchorus=0"
+echo "FluidSynth (FluidR3 GM): defaults"
+echo "×wall = audio seconds / wall seconds; ×cpu = audio seconds / (user+sys) seconds."
 echo
-printf "%-8s %-16s %8s %8s %8s %8s %8s %9s %9s %9s %9s\n" setting song "song s" "wall s" "×wall" "cpu s" "×cpu" "RSS MiB" "÷TiM def" "÷TiM lin" "÷FS"
-awk -v tlo=$tim_fast_lo -v thi=$tim_fast_hi -v flo=$fs_lo -v fhi=$fs_hi \
-  -v tims="$(for s in "${!tim_default[@]}"; do printf '%s=%s ' "$s" "${tim_default[$s]}"; done)" '
-  BEGIN { n = split(tims, a, " "); for (i = 1; i <= n; i++) { split(a[i], kv, "="); tim[kv[1]] = kv[2] } }
-  {
-    xw = $4 > 0 ? $3 / $4 : 0; xc = $5 > 0 ? $3 / $5 : 0
-    td = ($2 in tim) ? sprintf("%.2f", xw / tim[$2]) : "-"
-    tl = sprintf("%.2f-%.2f", xw / thi, xw / tlo)
-    fs = sprintf("%.1f-%.1f", xw / fhi, xw / flo)
-    printf "%-8s %-16s %8.1f %8.2f %8.1f %8.2f %8.1f %9.1f %9s %9s %9s\n", $1, $2, $3, $4, xw, $5, xc, $6 / 1024, td, tl, fs
+printf "%-16s %-13s %8s %8s %8s %8s %8s %8s\n" song renderer "audio s" "wall s" "×wall" "cpu s" "×cpu" "RSS MiB"
+awk '{ printf "%-16s %-13s %8.1f %8.3f %8.1f %8.2f %8.1f %8.1f\n", $1, $2, $3, $4, $3 / $4, $5, $3 / $5, $6 / 1024 }' "$results"
+
+# Ratios of wall seconds (how many times faster Torqa is): def against
+# TiMidity++ defaults, interp against its linear no-effects run, on against its
+# defaults, def against FluidSynth. The BENCH lines add the same from CPU
+# seconds, steadier when the machine is shared.
+echo
+awk -v peers=$peers '
+  { wall[$1, $2] = $4; cpu[$1, $2] = $5; rss[$1, $2] = $6; if (!($1 in order)) { order[$1] = ++n; name[n] = $1 } }
+  END {
+    if (peers) printf "%-16s %9s %9s %9s %9s\n", "song", "def÷TiM", "interp÷lin", "on÷TiM", "def÷FS"
+    for (i = 1; i <= n; i++) {
+      k = name[i]
+      line = sprintf("BENCH song=%s torqa_def_s=%s torqa_off_s=%s torqa_interp_s=%s torqa_on_s=%s", k,
+        wall[k, "def"], wall[k, "off"], wall[k, "interp"], wall[k, "on"])
+      if (peers) {
+        rd = wall[k, "timidity_def"] / wall[k, "def"]; ri = wall[k, "timidity_lin"] / wall[k, "interp"]
+        ro = wall[k, "timidity_def"] / wall[k, "on"]; rf = wall[k, "fluidsynth"] / wall[k, "def"]
+        printf "%-16s %9.2f %9.2f %9.2f %9.2f\n", k, rd, ri, ro, rf
+        gd += log(rd); gi += log(ri); go += log(ro); gf += log(rf)
+        line = line sprintf(" timidity_def_s=%s timidity_lin_s=%s fluidsynth_s=%s ratio_def=%.3f ratio_interp=%.3f ratio_on=%.3f ratio_fs=%.3f",
+          wall[k, "timidity_def"], wall[k, "timidity_lin"], wall[k, "fluidsynth"], rd, ri, ro, rf)
+        line = line sprintf(" cpu_ratio_def=%.3f cpu_ratio_interp=%.3f cpu_ratio_on=%.3f",
+          cpu[k, "timidity_def"] / cpu[k, "def"], cpu[k, "timidity_lin"] / cpu[k, "interp"], cpu[k, "timidity_def"] / cpu[k, "on"])
+      }
+      line = line sprintf(" rss_torqa_kb=%d rss_torqa_on_kb=%d", rss[k, "def"], rss[k, "on"])
+      if (peers) line = line sprintf(" rss_timidity_kb=%d rss_fluidsynth_kb=%d", rss[k, "timidity_def"], rss[k, "fluidsynth"])
+      out[i] = line
+    }
+    if (peers && n > 0) {
+      gd = exp(gd / n); gi = exp(gi / n); go = exp(go / n); gf = exp(gf / n)
+      printf "%-16s %9.2f %9.2f %9.2f %9.2f\n", "geometric mean", gd, gi, go, gf
+      out[n + 1] = sprintf("BENCH song=geomean ratio_def=%.3f ratio_interp=%.3f ratio_on=%.3f ratio_fs=%.3f", gd, gi, go, gf)
+      n++
+    }
+    print ""
+    for (i = 1; i <= n; i++) print out[i]
   }' "$results"
-
-cat <<EOF
-
-Reference figures (× real time; measured earlier on this kind of machine: 2 vCPU,
-44100 Hz, 16-bit stereo WAV, median of 3; not re-measured by this script):
-  TiMidity++, freepats, default settings: keep_on_rolling 118, tttheme2 70,
-                                          busy_schedule 153, linns_basket 154
-  TiMidity++, linear interpolation, no effects: $tim_fast_lo to $tim_fast_hi
-  FluidSynth, FluidR3_GM, default settings:     $fs_lo to $fs_hi
-Columns ÷TiM lin and ÷FS give our ×wall over the top and the bottom of those ranges.
-Targets: defaults ≥ 2× TiMidity default on each song and ≥ 5× FluidSynth;
-         off ≥ 320× (≥ 710× wanted); stress (256 voices) > 10× with defaults.
-EOF
 
 if [ $do_callgrind = 1 ]; then
   echo
   echo "callgrind: instructions of the render loop (RenderRecordBlock and all it calls,"
-  echo "units included; the sound-set load is not counted), $cg_song, defaults, $rate Hz"
-  export TORQA_REGISTRY=$work/registry-cg.reg
-  write_registry "$TORQA_REGISTRY" 0
+  echo "units included; the sound-set load is not counted), $cg_song, $cg_row, $rate Hz"
+  export TORQA_REGISTRY=$work/registry-$cg_row.reg
   # torqa-cli renders in a forked child: one output file per process.
   # shellcheck disable=SC2046
   valgrind --tool=callgrind --toggle-collect='RenderRecordBlock*' \
     --callgrind-out-file="$work/cg.%p" "$cli" render "${song_file[$cg_song]}" \
-    -o "$work/cg.wav" -r $rate $(row_args defaults) >/dev/null 2>"$work/cg.log"
+    -o "$work/cg.wav" -r $rate $(torqa_args "$cg_row") >/dev/null 2>"$work/cg.log"
   secs=$(awk -v b="$(stat -c %s "$work/cg.wav")" -v r=$rate 'BEGIN { printf "%.3f", (b - 44) / 4 / r }')
   ir=$(cat "$work"/cg.[0-9]* | awk '/^(summary|totals):/ { if ($2 > m) m = $2 } END { print m + 0 }')
   awk -v ir="$ir" -v s="$secs" 'BEGIN { printf "  %.0f instructions for %.1f s: %.1f M instructions per rendered second\n", ir, s, ir / s / 1e6 }'

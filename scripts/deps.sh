@@ -11,6 +11,7 @@ TORQA_PACKAGES=(
   timidity fluidsynth fluid-soundfont-gm python3-numpy
   clang libclang-rt-14-dev
   xvfb xauth xdotool fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
+  desktop-file-utils lintian man-db dpkg-dev
 )
 
 torqa_install_missing() {

@@ -42,3 +42,13 @@ int32_t CliBindUnits() {
   BindUnit(0);
   return aUnitSlots[0].hModule ? 1 : 0;
 }
+
+int32_t CliUnitsCanSound() {
+  for (int32_t s = 0; s < kUnitSlots; ++s)
+    if (SlotCanSound(s))
+      return 1;
+  std::fprintf(stderr,
+               "torqa-cli: no sound unit loaded an instrument (units in %s): it would be silent\n",
+               szPluginDir);
+  return 0;
+}

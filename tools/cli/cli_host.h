@@ -16,6 +16,11 @@ void CliLoadSettings();
 // $TORQA_PLUGIN_DIR is too long to use (said on stderr).
 int32_t CliBindUnits();
 
+// 1 when some bound unit can make a sound (its sound set read, something in
+// it loaded). Otherwise says on stderr that nothing would sound, below the
+// unit's own word on which file failed and why, and returns 0.
+int32_t CliUnitsCanSound();
+
 // The directory the units were looked for in.
 const char *CliPluginDir();
 

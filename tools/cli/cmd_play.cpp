@@ -177,6 +177,10 @@ int CmdPlay(int argc, char **argv) {
       std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
     return 1;
   }
+  if (!CliUnitsCanSound()) {
+    ShutDown();
+    return 1;
+  }
   if (!AllocOutputBuffersOrReport(nullptr)) {
     ShutDown();
     return 1;

@@ -736,6 +736,10 @@ int CmdRender(int argc, char **argv) {
       std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
     return 1;
   }
+  if (!CliUnitsCanSound()) {
+    ShutDown();
+    return 1;
+  }
   // The options change this run only; they come after the binding, which on
   // a first run saves the settings.
   if (bReverb >= 0)

@@ -723,15 +723,8 @@ int CmdRender(int argc, char **argv) {
   if (bBad)
     return 1;
 
-  if (CliBindUnits() == 0) {
-    if (CliPluginDir()[0])
-      std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
+  if (!CliBindUnits())
     return 1;
-  }
-  if (!CliUnitsCanSound()) {
-    ShutDown();
-    return 1;
-  }
   // The options change this run only; they come after the binding, which on
   // a first run saves the settings.
   if (bReverb >= 0)

@@ -52,6 +52,7 @@ typedef void (*PfnFreeLockCFG)(void);
 typedef void (*PfnMidiIn)(const uint8_t *pMsg, int32_t nSource);
 typedef intptr_t (*PfnSysSig)(UnitWindow hwnd, int32_t nCode);
 typedef uint32_t (*PfnMakeBlock)(int32_t *pRows, int32_t nCount);
+typedef int32_t (*PfnLoadedInstruments)(void);
 }
 
 // Beyond the thirteen, a unit may export MakeBlock: the same as nCount calls
@@ -64,6 +65,12 @@ typedef uint32_t (*PfnMakeBlock)(int32_t *pRows, int32_t nCount);
 // sample. Long blocks share a unit's fixed costs per voice over more samples.
 constexpr int32_t kBlockFrames = 512;
 inline constexpr const char *kUnitBlockEntryName = "MakeBlock";
+
+// A unit may also export LoadedInstruments: how many instruments its latest
+// LoadCFG gave a sound. LoadCFG returns 1 for a set that was read even when
+// nothing in it loaded; with 0 here the unit stays silent whatever it is
+// sent, which a host can tell its user before it plays or records.
+inline constexpr const char *kUnitLoadedEntryName = "LoadedInstruments";
 
 // The thirteen entry points, in the order the host resolves them: one list
 // for the names and for the host's slot record and lookup. X(name) gets each

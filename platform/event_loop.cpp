@@ -101,6 +101,23 @@ int32_t PlainEventLoop::PumpOne() {
   return DispatchLoopMessage(msg);
 }
 
+int32_t PlainEventLoop::Sleep(int32_t nWaitMs) {
+  if (nWakeFd < 0) {
+    usleep(1000); // no eventfd: poll the queue
+    return 1;
+  }
+  pollfd pfd{nWakeFd, POLLIN, 0};
+  int nReady = poll(&pfd, 1, nWaitMs);
+  if (nReady < 0 && errno == EINTR)
+    return 0;
+  if (nReady > 0) {
+    uint64_t nCount;
+    ssize_t nRead = read(nWakeFd, &nCount, sizeof nCount);
+    (void)nRead;
+  }
+  return 1;
+}
+
 int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point tEnd =
@@ -117,19 +134,8 @@ int32_t PlainEventLoop::Wait(int32_t nTimeoutMs) {
         return 0;
       nWaitMs = static_cast<int>(nLeft);
     }
-    if (nWakeFd < 0) {
-      usleep(1000); // no eventfd: poll the queue
-      continue;
-    }
-    pollfd pfd{nWakeFd, POLLIN, 0};
-    int nReady = poll(&pfd, 1, nWaitMs);
-    if (nReady < 0 && errno == EINTR) // a signal: let the caller look at its flags
+    if (!Sleep(nWaitMs)) // a signal: let the caller look at its flags
       return queue.Empty() ? 0 : 1;
-    if (nReady > 0) {
-      uint64_t nCount;
-      ssize_t nRead = read(nWakeFd, &nCount, sizeof nCount);
-      (void)nRead;
-    }
   }
 }
 
@@ -141,7 +147,7 @@ int32_t PlainEventLoop::Run() {
     else
       Wait(-1);
   }
-  return nQuitCode.load(std::memory_order_relaxed);
+  return QuitCode();
 }
 
 void PlainEventLoop::PostQuit(int32_t nCode) {

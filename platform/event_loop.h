@@ -100,12 +100,22 @@ public:
   void ClearQuit() override;
 
 protected:
-  // A toolkit's loop derives from this one and keeps its queue: it adds its
-  // own wake-up (FLTK: Fl::awake) and its turn at its events in PumpOne.
+  // A toolkit's loop derives from this one and keeps its queue, wake-up
+  // descriptor, quit request and Wait: it watches the descriptor in its own
+  // wait (FLTK: Fl::add_fd), sleeps in that wait, and takes its turn at its
+  // events in PumpOne.
   virtual void Wake();
   virtual void PumpToolkit() {}
+  // Sleeps until the wake-up descriptor is written or nWaitMs passes (-1: no
+  // limit); 0 when a signal ended the sleep. Wait calls it while no message
+  // waits and no quit is requested.
+  virtual int32_t Sleep(int32_t nWaitMs);
   // The reserved message if set, else the oldest queued one; 0 when none.
   int32_t TakeMessage(LoopMessage &msg) { return queue.Pop(msg); }
+  int32_t QueueEmpty() const { return queue.Empty(); }
+  // The eventfd a post writes; -1 when none could be made (then Sleep polls).
+  int WakeFd() const { return nWakeFd; }
+  int32_t QuitCode() const { return nQuitCode.load(std::memory_order_relaxed); }
 
 private:
   MessageQueue queue;

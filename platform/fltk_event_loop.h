@@ -1,5 +1,5 @@
-// The window program's event loop: the same lock-free queue as the plain
-// loop, woken through a descriptor that FLTK watches, so that one Fl::wait
+// The window program's event loop: the plain loop's queue, posts and quit
+// request, its wake-up descriptor watched by FLTK, so that one Fl::wait
 // sleeps for both window events and posts from the audio thread.
 #pragma once
 
@@ -16,38 +16,31 @@ typedef int32_t (*PfnAcceleratorHook)(int nFlEvent);
 // from every FLTK wait on that thread, one per wake-up: by Run, by PumpOne,
 // and by modal dialogs' loops too, so the output ring keeps being refilled
 // while a unit's dialog is open, as a modal dialog's loop does elsewhere.
-class FltkEventLoop : public EventLoop {
+class FltkEventLoop : public PlainEventLoop {
 public:
   FltkEventLoop();
   ~FltkEventLoop() override;
   FltkEventLoop(const FltkEventLoop &) = delete;
   FltkEventLoop &operator=(const FltkEventLoop &) = delete;
 
-  int32_t Post(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
-  void PostReserved(uint32_t nMessage) override;
   // Lets FLTK handle its pending events (Fl::check) and dispatches one
   // queued message; returns that message's result, 0 when none waited.
   int32_t PumpOne() override;
-  int32_t Wait(int32_t nTimeoutMs) override;
   int32_t Run() override;
-  void PostQuit(int32_t nCode) override;
-  int32_t QuitRequested() const override;
-  void ClearQuit() override;
 
   // Installs the main loop's accelerator hook (null: none); returns the
   // previous one.
   PfnAcceleratorHook SetAcceleratorHook(PfnAcceleratorHook pfnHook);
 
+protected:
+  // FLTK's wait, which also serves the window system.
+  int32_t Sleep(int32_t nWaitMs) override;
+
 private:
   static void OnWakeFd(int nFd, void *pData);
   static int DispatchEvent(int nEvent, class Fl_Window *pWindow);
-  void Wake();
   int32_t DispatchOne(); // pops and dispatches one message, re-arming the wake-up when more wait
 
-  MessageQueue queue;
-  int nWakeFd;                // eventfd FLTK watches; -1: none, the loop polls
-  std::atomic<int32_t> bQuit; // quit requested
-  std::atomic<int32_t> nQuitCode;
   int32_t nRunDepth;     // Run calls on the stack (loop thread only)
   int32_t nHandlerDepth; // handlers running below the main loop (loop thread only)
   uint32_t nDispatched;  // messages dispatched so far (loop thread only)

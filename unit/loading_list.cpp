@@ -12,6 +12,10 @@ void StderrLoadingList::AddFailed(const char *pszPath) {
   std::fprintf(stderr, "vokraunit: could not load: %s\n", pszPath);
 }
 
+void ReportSilentSet(const char *pszCfgPath, const char *pszWhy) {
+  std::fprintf(stderr, "vokraunit: sound set %s: %s\n", pszCfgPath, pszWhy);
+}
+
 LoadingList *InstallLoadingList(LoadingList *pList) {
   LoadingList *pOld = pInstalledList;
   pInstalledList = pList;

@@ -28,6 +28,11 @@ public:
   void End(int32_t) override {}
 };
 
+// "vokraunit: sound set PATH: WHY" on stderr: the set at pszCfgPath gives no
+// sound (missing, not a file, no instrument in it, no sample loaded). The
+// loading list shows samples only; this is said wherever the unit runs.
+void ReportSilentSet(const char *pszCfgPath, const char *pszWhy);
+
 // Installs the list used while hwndHost is set (null: headless everywhere).
 // Returns the previous one.
 LoadingList *InstallLoadingList(LoadingList *pList);

@@ -122,6 +122,9 @@ int32_t ParseCfgInt(const char *pszText, int32_t &nIndex);
 // clear bLockOnUse of program 0 bank 0, LoadAllSamples. Returns 1 or 0.
 void ParseCfgText(const uint8_t *pText, size_t nSize);
 int32_t LoadCFG();
+// Instruments whose sample the latest LoadCFG loaded (0 when it returned 0):
+// with none, the unit makes no sound whatever it is sent.
+extern int32_t nLoadedInstruments;
 void RemoveCFG();
 void FreeLockCFG();
 

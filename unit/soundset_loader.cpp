@@ -198,7 +198,27 @@ size_t ExpectedSampleBytes(int32_t i) {
   return file.Size() < kMaxSetSampleBytes ? file.Size() : kMaxSetSampleBytes;
 }
 
+// Why ReadFileBytes refused the file at pszPath, looked up as it looked.
+std::string UnreadableReason(const char *pszPath) {
+  struct stat st;
+  if (stat(pszPath, &st) != 0) {
+    const int nError = errno;
+    const std::string onDisk = ResolvePathCase(pszPath);
+    if (onDisk.empty() || stat(onDisk.c_str(), &st) != 0)
+      return std::strerror(nError);
+  }
+  if (S_ISDIR(st.st_mode))
+    return "a directory, not a file";
+  if (!S_ISREG(st.st_mode))
+    return "not a regular file";
+  if (access(pszPath, R_OK) != 0 && errno == EACCES)
+    return std::strerror(EACCES);
+  return "could not be read whole (it changed while read, or no memory)";
+}
+
 } // namespace
+
+int32_t nLoadedInstruments = 0;
 
 int32_t LoadEpcSample(int32_t nInst) {
   return LoadSample(nInst, kTypeEpc, ParseEpcSource);
@@ -288,6 +308,7 @@ int32_t LoadAllSamples() {
 }
 
 int32_t LoadCFG() {
+  nLoadedInstruments = 0;
   if (bUnitDirTooLong) {
     std::fprintf(stderr, "vokraunit: the unit directory is longer than %d bytes: no sound set\n",
                  kUnitDirBytes - 1);
@@ -305,12 +326,26 @@ int32_t LoadCFG() {
   }
   std::unique_ptr<uint8_t[]> text;
   size_t nSize = 0;
-  if (!ReadFileBytes(szPath, text, nSize))
+  if (!ReadFileBytes(szPath, text, nSize)) {
+    ReportSilentSet(szPath, UnreadableReason(szPath).c_str());
     return 0;
+  }
   ParseCfgText(text.get(), nSize);
   text.reset();
   aInstrument[anProgramMap[0][0]].bLockOnUse = 0;
-  LoadAllSamples();
+  int32_t nWithPath = 0;
+  for (const Instrument &inst : aInstrument)
+    nWithPath += inst.szPath[0] != '\0';
+  nLoadedInstruments = nWithPath - LoadAllSamples();
+  // A set that parses but loads nothing still counts as read (1), yet the
+  // unit stays silent: say why.
+  if (nWithPath == 0) {
+    ReportSilentSet(szPath, "no instrument line (\"N: FILE options\") in it");
+  } else if (nLoadedInstruments == 0) {
+    char szWhy[96];
+    std::snprintf(szWhy, sizeof szWhy, "none of its %d samples loaded", int(nWithPath));
+    ReportSilentSet(szPath, szWhy);
+  }
   return 1;
 }
 

@@ -412,6 +412,22 @@ int64_t WalkToSongEnd(int64_t nLimit) {
   return nSamples;
 }
 
+void BeginSongWalk(int32_t nRate) {
+  nPCMRate = nRate;
+  nTickStep = 256;
+  bSuppressNoteOn = 1;
+  ResetSequencer();
+  LockSong();
+  PrepareSong();
+  SetTempoBpm(nTempoBpm);
+  ResetTimeSignature();
+}
+
+void EndSongWalk() {
+  UnlockSong();
+  bSuppressNoteOn = 0;
+}
+
 void SeekToMeasure(int32_t nMeasureTo) {
   if (nTickStep <= 0)
     return;

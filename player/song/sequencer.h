@@ -56,6 +56,13 @@ int32_t ActiveTrackCount();
 // samples have passed; returns the samples walked (the song's length).
 int64_t WalkToSongEnd(int64_t nLimit);
 
+// Readies the loaded song for a walk to its end at nRate that no unit hears
+// (its length, its events): rate and normal speed set, the sequencer and the
+// position at the start, note-ons held back, the image locked. EndSongWalk
+// unlocks it and lets note-ons through again; the position stays.
+void BeginSongWalk(int32_t nRate);
+void EndSongWalk();
+
 // Low-level readers on track t, bounded by the image.
 int32_t ReadTrackByte(int32_t t);
 int32_t ReadVarLen(int32_t t);

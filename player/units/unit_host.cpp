@@ -168,6 +168,8 @@ void BindUnit(int32_t nSlot) {
     void *const apNone[kEntryPoints] = {};
     StoreEntryPoints(s, apNone);
     s.pfnMakeBlock = nullptr;
+    s.pfnLoadedInstruments = nullptr;
+    s.bCfgLoaded = 0;
     s.hModule = nullptr;
     s.szPath[0] = 0;
     s.szName[0] = 0;
@@ -176,11 +178,12 @@ void BindUnit(int32_t nSlot) {
   s.hModule = hModule;
   StoreEntryPoints(s, apfn);
   s.pfnMakeBlock = As<PfnMakeBlock>(LibSymbol(hModule, kUnitBlockEntryName));
+  s.pfnLoadedInstruments = As<PfnLoadedInstruments>(LibSymbol(hModule, kUnitLoadedEntryName));
   EnsurePluginDir();
   std::memset(s.szName, 0, sizeof s.szName);
   s.pfnGetName(s.szName);
   s.pfnInitUNIT(Hooks.hwndOwner, szPluginDir);
-  s.pfnLoadCFG();
+  s.bCfgLoaded = s.pfnLoadCFG();
   s.pfnSetRate(nPCMRate);
   s.bActive = 1;
 }
@@ -197,6 +200,7 @@ void UnbindUnit(int32_t nSlot) {
   void *hModule = s.hModule;
   s.hModule = nullptr;
   s.bActive = 0;
+  s.bCfgLoaded = 0;
   s.pfnFreeLockCFG();
   s.pfnRemoveCFG();
   LibClose(hModule);
@@ -214,4 +218,15 @@ void UnbindAllUnits() {
 
 int32_t SamePath(const char *a, const char *b) {
   return std::strcmp(a, b) == 0;
+}
+
+int32_t SlotCanSound(int32_t nSlot) {
+  if (nSlot < 0 || nSlot >= kUnitSlots) {
+    return 0;
+  }
+  const UnitSlot &s = aUnitSlots[nSlot];
+  if (!s.hModule || !s.bCfgLoaded) {
+    return 0;
+  }
+  return !s.pfnLoadedInstruments || s.pfnLoadedInstruments() > 0;
 }

@@ -25,6 +25,8 @@ struct UnitSlot {
   TORQA_UNIT_ENTRY_POINTS(TORQA_UNIT_SLOT_FIELD)
 #undef TORQA_UNIT_SLOT_FIELD
   PfnMakeBlock pfnMakeBlock; // optional block form of Make; null when the unit lacks it
+  PfnLoadedInstruments pfnLoadedInstruments; // optional count of loaded instruments; or null
+  int32_t bCfgLoaded;                        // LoadCFG's result at the latest bind (0 unbound)
 };
 
 // The unit popup menu as a model the panel shows: one item per catalogue entry.
@@ -45,6 +47,9 @@ void BindUnit(int32_t nSlot);
 void UnbindUnit(int32_t nSlot);
 void UnbindAllUnits();
 int32_t SamePath(const char *a, const char *b);
+// 1 when slot nSlot is bound, its LoadCFG succeeded and, for a unit that
+// counts them, some instrument loaded: the unit can make a sound.
+int32_t SlotCanSound(int32_t nSlot);
 // Points the catalogue and InitUNIT at pszDir instead of the program's PLUGIN/
 // (a trailing '/' is added); null or "" restores the default. Returns 0, and
 // leaves no directory, when the path does not fit szPluginDir.

@@ -2,6 +2,7 @@
 // SDL's real audio thread. The tone unit in TONE_PLUGIN_DIR makes the sound.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -106,16 +107,15 @@ int32_t CountThreads() {
 
 constexpr uint32_t kMsgStop = kWmUser + 1; // the stop command
 int32_t gbPlayingAtStop = 0;
-double gdStopSeconds = -1; // how long StopPlayback took
+std::atomic<int32_t> gnDones{0}; // buffer-done messages handled
 
 int32_t PlayWindowProc(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
   if (nMessage == MM_WOM_DONE) {
     OnWaveDoneMessage(wParam, lParam);
+    gnDones++;
   } else if (nMessage == kMsgStop) {
     gbPlayingAtStop = bPlaying;
-    auto t0 = std::chrono::steady_clock::now();
     StopPlayback(nullptr);
-    gdStopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }
   return 0;
 }
@@ -255,8 +255,9 @@ TEST_F(CliPlayTest, NoDeviceAndUsageErrorsAreDistinct) {
   std::remove(sSong.c_str());
 }
 
-// A stop one second into playback on SDL's dummy device: the device closes
-// within about one block and SDL's audio thread is gone.
+// A stop while SDL's audio thread plays, posted from another thread once a
+// whole ring of buffers has come back: playback ends, the device closes, the
+// audio thread is gone, and every buffer queued comes back as done.
 TEST_F(CliPlayTest, StopOnTheRealAudioThread) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   std::thread([] {}).join(); // a sanitizer's helper thread, if any, exists from here on
@@ -270,28 +271,35 @@ TEST_F(CliPlayTest, StopOnTheRealAudioThread) {
   SetMessageHandler(PlayWindowProc);
   smfw::Bytes song = TwoVoiceSong(200);
   ASSERT_EQ(LoadSmfBytes(song.data(), static_cast<int32_t>(song.size())), 1);
+  gnDones = 0;
   StartPlayback(nullptr);
   ASSERT_EQ(bOutputOpen, 1);
-  // The stop command arrives like any other message, here from a timer thread;
-  // the refill loop's message pumping delivers it if that loop is running.
-  std::thread timer([] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+  // The stop command arrives like any other message; the refill loop's
+  // message pumping delivers it if that loop is running.
+  std::atomic<int32_t> bGiveUp{0};
+  std::thread stopper([&bGiveUp] {
+    while (gnDones < kOutBufCount && !bGiveUp)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     PostLoopMessage(kMsgStop, 0, 0);
   });
-  while (bOutputOpen)
+  // Only a guard against a hang: the song lasts 100 s.
+  const auto tGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (bOutputOpen && std::chrono::steady_clock::now() < tGiveUp)
     if (GetEventLoop()->Wait(100))
       PumpOneMessage();
-  timer.join();
+  bGiveUp = 1;
+  stopper.join();
+  while (GetEventLoop()->Wait(0)) // the done messages of the stop's reset
+    PumpOneMessage();
+  EXPECT_GE(gnDones, kOutBufCount);
   EXPECT_EQ(gbPlayingAtStop, 1);
+  EXPECT_EQ(bPlaying, 0);
   EXPECT_EQ(bOutputOpen, 0);
   EXPECT_EQ(hWaveOut, nullptr);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  const double dAllowedBlocks = 4; // instrumented builds run several times slower
-#else
-  const double dAllowedBlocks = 1;
-#endif
-  EXPECT_GE(gdStopSeconds, 0);
-  EXPECT_LT(gdStopSeconds, fBlockSeconds * dAllowedBlocks);
+  for (int32_t i = 0; i < kOutBufCount; i++) {
+    EXPECT_EQ(anBufState[i], 0) << "buffer " << i << " never came back";
+    EXPECT_EQ(TakeWaveDone(&aWaveHeaders[i]), 0) << "buffer " << i << "'s done was not handled";
+  }
   ShutdownSdlWaveOut();
   EXPECT_EQ(CountThreads(), nThreadsBefore);
   unsetenv("SDL_AUDIODRIVER");

@@ -329,16 +329,60 @@ TEST(Render, BadInputGivesOneLine) {
   EXPECT_FALSE(fs::exists(dir / "ok.wav"));
 }
 
-// A unit without a sound set renders silence; the file is made, and a
-// warning says so.
-TEST(Render, SilenceIsPointedOut) {
-  TempDir dir;
+// A directory with the real unit and its sound-set folder, for a set of the
+// test's own.
+fs::path UnitDirWithSet(const TempDir &dir) {
   fs::create_directories(dir / "plugin" / "VOKRA");
   fs::create_symlink(fs::path(TORQA_CLI_PATH).parent_path() / "PLUGIN" / "vokraunit.so",
                      dir / "plugin" / "vokraunit.so");
+  return dir / "plugin";
+}
+
+// A sound set that gives no sound names its file and why, and nothing is
+// rendered.
+TEST(Render, SilentSoundSetIsNamedAndRefused) {
+  struct Case {
+    const char *pszName;
+    void (*pfnMake)(const fs::path &cfg);
+    const char *pszWhy;
+  } const kCases[] = {
+      {"missing", [](const fs::path &) {}, "No such file or directory"},
+      {"directory", [](const fs::path &cfg) { fs::create_directory(cfg); }, "a directory"},
+      {"garbage",
+       [](const fs::path &cfg) { std::ofstream(cfg) << "\x89PNG\r\n\x1a\n\x01\x02 not a set\n"; },
+       "no instrument line"},
+      {"no sample loads",
+       [](const fs::path &cfg) { std::ofstream(cfg) << "1: gone.pat T1\n2: gone.epc P36\n"; },
+       "none of its 2 samples loaded"},
+  };
+  for (const Case &c : kCases) {
+    SCOPED_TRACE(c.pszName);
+    TempDir dir;
+    const fs::path plugin = UnitDirWithSet(dir);
+    const fs::path cfg = plugin / "VOKRA" / "VOKRA.cfg";
+    c.pfnMake(cfg);
+    smfw::WriteFileBytes((dir / "a.mid").string(), ShortSong());
+    RunResult r =
+        RunCli({(dir / "a.mid").string()}, {dir.Registry(), "TORQA_PLUGIN_DIR=" + plugin.string()});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.sOut, "");
+    EXPECT_NE(r.sErr.find("sound set " + cfg.string() + ": " + c.pszWhy), std::string::npos)
+        << r.sErr;
+    EXPECT_FALSE(fs::exists(dir / "a.wav"));
+  }
+}
+
+// A set that loads but plays nothing for the song (its one instrument is on
+// no program) renders; the silent file is pointed out.
+TEST(Render, SilenceIsPointedOut) {
+  TempDir dir;
+  const fs::path plugin = UnitDirWithSet(dir);
+  fs::create_symlink("/usr/share/midi/freepats/Tone_000/000_Acoustic_Grand_Piano.pat",
+                     plugin / "VOKRA" / "piano.pat");
+  std::ofstream(plugin / "VOKRA" / "VOKRA.cfg") << "2: piano.pat\n";
   smfw::WriteFileBytes((dir / "a.mid").string(), ShortSong());
-  RunResult r = RunCli({(dir / "a.mid").string()},
-                       {dir.Registry(), "TORQA_PLUGIN_DIR=" + (dir / "plugin").string()});
+  RunResult r =
+      RunCli({(dir / "a.mid").string()}, {dir.Registry(), "TORQA_PLUGIN_DIR=" + plugin.string()});
   EXPECT_EQ(r.nExit, 0) << r.sErr;
   EXPECT_EQ(CountLines(r.sOut), 1u);
   EXPECT_NE(r.sErr.find("a.wav is silent"), std::string::npos) << r.sErr;

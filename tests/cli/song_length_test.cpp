@@ -34,19 +34,11 @@ std::ostream &operator<<(std::ostream &os, const Walked &w) {
 Walked Measure(const std::vector<uint8_t> &aSong, int32_t nRate, bool bCounted, int64_t nLimit) {
   if (!LoadSmfBytes(aSong.data(), static_cast<int32_t>(aSong.size())))
     return Walked{-1, 0, 0, 0, 0, 0, 0}; // not a song the loader takes
-  nPCMRate = nRate;
-  nTickStep = 256;
-  bSuppressNoteOn = 1;
-  ResetSequencer();
-  LockSong();
-  PrepareSong();
-  SetTempoBpm(nTempoBpm);
-  ResetTimeSignature();
+  BeginSongWalk(nRate);
   const int64_t n = bCounted ? SongLengthSamples(nLimit) : WalkToSongEnd(nLimit);
   Walked w{n, nTickAccum, nSongTick, nMeasure, nBeatInMeasure, nTickInBeat, ActiveTrackCount()};
-  UnlockSong();
+  EndSongWalk();
   FreeSong();
-  bSuppressNoteOn = 0;
   return w;
 }
 

@@ -1,5 +1,6 @@
 # cmake -DLIB=path -P check_exports.cmake: the defined dynamic symbols of LIB
-# must be exactly the thirteen unit entry points and the block form of Make.
+# must be exactly the thirteen unit entry points, the block form of Make and
+# the count of loaded instruments.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -14,8 +15,8 @@ foreach(line ${lines})
   endif()
 endforeach()
 list(SORT names)
-set(expected Copyright FreeLockCFG GetName GetType GetVer InitUNIT LoadCFG MidiIn Make
-  MakeBlock RemoveCFG SetRate SysSig TestDLL)
+set(expected Copyright FreeLockCFG GetName GetType GetVer InitUNIT LoadCFG LoadedInstruments
+  MidiIn Make MakeBlock RemoveCFG SetRate SysSig TestDLL)
 list(SORT expected)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exports: ${names}\nexpected: ${expected}")

@@ -12,8 +12,10 @@ void CliLoadSettings();
 // instead, when set) and binds the saved slots (on a first run, slot 0 gets the
 // first unit and keeps it). When no slot binds a unit, slot 0 gets the
 // catalogue's first unit for this run only: the terminal tool cannot assign
-// slots. Returns the number of bound units; 0 when there is none, or when
-// $TORQA_PLUGIN_DIR is too long to use (said on stderr).
+// slots. Returns 1 when some bound unit can make a sound (its sound set read,
+// something in it loaded). Otherwise says why on stderr (no unit found, the
+// directory too long, no instrument loaded: below the unit's own word on
+// which file failed and why), shuts the start-up down and returns 0.
 int32_t CliBindUnits();
 
 // The directory the units were looked for in.

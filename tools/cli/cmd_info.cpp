@@ -129,18 +129,11 @@ int CmdInfo(int argc, char **argv) {
   for (int32_t t = 0; t < nTracks; ++t)
     std::printf("track %03d: %s\n", t, TrackNameToUtf8(aTrackInfo[t].szName).c_str());
 
-  nPCMRate = kWalkRate;
-  nTickStep = 256;
-  bSuppressNoteOn = 0;
   pfnSequencerObserver = CountEvent;
-  ResetSequencer();
-  LockSong();
-  PrepareSong();
-  SetTempoBpm(nTempoBpm);
-  ResetTimeSignature();
+  BeginSongWalk(kWalkRate);
   const int64_t nSamples = SongLengthSamples(kWalkLimitSamples);
   const int32_t bEnded = ActiveTrackCount() == 0;
-  UnlockSong();
+  EndSongWalk();
   pfnSequencerObserver = nullptr;
 
   const double dSeconds = static_cast<double>(nSamples) / kWalkRate;

@@ -172,11 +172,8 @@ int CmdPlay(int argc, char **argv) {
                  DeviceFullName(nSelDevice), nPCMRate);
     return kExitNoDevice;
   }
-  if (CliBindUnits() == 0) {
-    if (CliPluginDir()[0])
-      std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
+  if (!CliBindUnits())
     return 1;
-  }
   if (!AllocOutputBuffersOrReport(nullptr)) {
     ShutDown();
     return 1;

@@ -229,19 +229,11 @@ bool LoadSong(Song *pSong) {
 // The song's length at nRate up to nLimitSeconds, from its tempo map (before
 // any unit is bound, so nothing hears the events).
 double SongSeconds(int32_t nRate, int32_t nLimitSeconds) {
-  int32_t nSavedRate = nPCMRate;
-  nPCMRate = nRate;
-  nTickStep = 256;
-  bSuppressNoteOn = 1;
-  ResetSequencer();
-  LockSong();
-  PrepareSong();
-  SetTempoBpm(nTempoBpm);
-  ResetTimeSignature();
+  const int32_t nSavedRate = nPCMRate;
+  BeginSongWalk(nRate);
   const int64_t nLimit = nLimitSeconds > 0 ? int64_t{nRate} * nLimitSeconds : INT64_MAX;
   const int64_t nSamples = SongLengthSamples(nLimit);
-  UnlockSong();
-  bSuppressNoteOn = 0;
+  EndSongWalk();
   nPCMRate = nSavedRate;
   return static_cast<double>(nSamples) / nRate;
 }
@@ -731,11 +723,8 @@ int CmdRender(int argc, char **argv) {
   if (bBad)
     return 1;
 
-  if (CliBindUnits() == 0) {
-    if (CliPluginDir()[0])
-      std::fprintf(stderr, "torqa-cli: no sound unit found in %s\n", CliPluginDir());
+  if (!CliBindUnits())
     return 1;
-  }
   // The options change this run only; they come after the binding, which on
   // a first run saves the settings.
   if (bReverb >= 0)

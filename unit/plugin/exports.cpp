@@ -79,6 +79,9 @@ VOKRA_EXPORT int32_t LoadCFG(void) {
   vokra::SyncAhead();
   return vokra::LoadCFG();
 }
+VOKRA_EXPORT int32_t LoadedInstruments(void) {
+  return vokra::nLoadedInstruments;
+}
 VOKRA_EXPORT void RemoveCFG(void) {
   vokra::SyncAhead();
   vokra::RemoveCFG();
@@ -114,3 +117,4 @@ static_assert(std::is_same_v<decltype(&FreeLockCFG), PfnFreeLockCFG>);
 static_assert(std::is_same_v<decltype(&MidiIn), PfnMidiIn>);
 static_assert(std::is_same_v<decltype(&SysSig), PfnSysSig>);
 static_assert(std::is_same_v<decltype(&MakeBlock), PfnMakeBlock>);
+static_assert(std::is_same_v<decltype(&LoadedInstruments), PfnLoadedInstruments>);

@@ -1,6 +1,9 @@
 // Patches converted into the unit's EPC form: pitch against the unit's note
 // table, loop seams, envelope release, drum key shifts, damaged patches.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -142,6 +145,24 @@ TEST(PatchConvert, RefusesDamagedPatches) {
   EXPECT_EQ(ParsePatch(a.data(), 300, &w), 0);
   a[85] = 9; // waveforms beyond the file
   EXPECT_EQ(ParsePatch(a.data(), a.size(), &w), 0);
+}
+
+// Rebuilding a set while a player has its samples mapped: the mapping keeps
+// the old bytes (a file truncated in place would fault on the next read).
+TEST(PatchConvert, ReplacedFileLeavesItsMappingWhole) {
+  testsupport::TempDir tmp("torqa-replace");
+  const std::string sPath = (tmp / "bank000-000.epc").string();
+  const std::vector<uint8_t> aOld(10000, 0x5A);
+  ASSERT_TRUE(ReplaceFile(sPath, aOld.data(), aOld.size()));
+  const int fd = open(sPath.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void *p = mmap(nullptr, aOld.size(), PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  ASSERT_NE(p, MAP_FAILED);
+  ASSERT_TRUE(ReplaceFile(sPath, "new", 3));
+  EXPECT_EQ(static_cast<const uint8_t *>(p)[aOld.size() - 1], 0x5A);
+  EXPECT_EQ(std::filesystem::file_size(sPath), 3u);
+  munmap(p, aOld.size());
 }
 
 // A drum sounds at its key's pitch: K = key - 60; with scale factor 0 at its

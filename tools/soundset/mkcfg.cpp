@@ -30,16 +30,10 @@ static int Usage() {
   return 2;
 }
 
-// Written beside the target and renamed, so a failed run leaves no half file.
 static int WriteOutput(const std::string &sOutput, const std::string &sText) {
-  std::string sTemp = sOutput + ".tmp";
-  std::ofstream out(sTemp, std::ios::binary | std::ios::trunc);
-  out.write(sText.data(), static_cast<std::streamsize>(sText.size()));
-  out.close();
-  if (!out || std::rename(sTemp.c_str(), sOutput.c_str()) != 0) {
+  if (!ReplaceFile(sOutput, sText.data(), sText.size())) {
     std::fprintf(stderr, "torqa-mkcfg: cannot write %s: %s\n", sOutput.c_str(),
                  std::strerror(errno));
-    std::remove(sTemp.c_str());
     return 1;
   }
   return 0;

@@ -3,6 +3,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +92,20 @@ int32_t ParsePatch(const uint8_t *pData, size_t nSize, PatchWave *pWave) {
     w.nModes &= ~(4 | 8);
   *pWave = std::move(w);
   return 1;
+}
+
+bool ReplaceFile(const std::string &sPath, const void *pData, size_t nBytes) {
+  const std::string sTemp = sPath + ".tmp";
+  std::ofstream out(sTemp, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char *>(pData), static_cast<std::streamsize>(nBytes));
+  out.close();
+  if (!out || std::rename(sTemp.c_str(), sPath.c_str()) != 0) {
+    const int nError = errno; // for the caller's message
+    std::remove(sTemp.c_str());
+    errno = nError;
+    return false;
+  }
+  return true;
 }
 
 std::vector<uint8_t> EpcBytes(const EpcImage &epc) {
@@ -400,11 +415,8 @@ int32_t ConvertSoundSet(const TimidityReader &reader, const std::string &sLinkNa
     char szName[48];
     std::snprintf(szName, sizeof szName, "%s%03d-%03d.epc", p.bDrum ? "kit" : "bank", p.nBank,
                   p.nKey);
-    std::vector<uint8_t> aEpc = EpcBytes(c.epc);
-    std::ofstream out(std::filesystem::path(sDir) / szName, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(aEpc.data()),
-              static_cast<std::streamsize>(aEpc.size()));
-    if (!out) {
+    const std::vector<uint8_t> aEpc = EpcBytes(c.epc);
+    if (!ReplaceFile((std::filesystem::path(sDir) / szName).string(), aEpc.data(), aEpc.size())) {
       pWarnings->push_back(std::string(szName) + ": cannot be written in " + sDir);
       continue;
     }

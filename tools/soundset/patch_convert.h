@@ -42,6 +42,11 @@ struct EpcImage {
 
 std::vector<uint8_t> EpcBytes(const EpcImage &epc);
 
+// Writes sPath whole through a file beside it and a rename: a player that has
+// the old file mapped keeps its pages (truncating it in place would fault
+// them), and a failed write leaves no half file. False on failure.
+bool ReplaceFile(const std::string &sPath, const void *pData, size_t nBytes);
+
 // Envelope ticks per second of a voice stepping dStep source samples per
 // output sample at 44100 Hz.
 double EnvelopeTicks(double dStep);

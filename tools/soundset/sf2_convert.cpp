@@ -300,11 +300,8 @@ int32_t ConvertSoundFont(const Sf2File &sf2, const std::string &sLinkName, const
       MapSf2Envelope(r.anGen, nKey, dTicks, &c.epc);
       char szName[48];
       std::snprintf(szName, sizeof szName, "%s000-%03d.epc", bDrum ? "kit" : "bank", n);
-      std::vector<uint8_t> aEpc = EpcBytes(c.epc);
-      std::ofstream out(std::filesystem::path(sDir) / szName, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char *>(aEpc.data()),
-                static_cast<std::streamsize>(aEpc.size()));
-      if (!out) {
+      const std::vector<uint8_t> aEpc = EpcBytes(c.epc);
+      if (!ReplaceFile((std::filesystem::path(sDir) / szName).string(), aEpc.data(), aEpc.size())) {
         pWarnings->push_back(std::string(szName) + ": cannot be written in " + sDir);
         continue;
       }

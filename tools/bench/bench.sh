@@ -15,7 +15,9 @@
 #     --runs N      rounds (default 5); every figure is the median of N
 #     --songs LIST  comma-separated subset of the song names below
 #     --no-peers    Torqa only (the ratio columns stay empty)
-#     --callgrind-row ROW  the setting callgrind counts (default defaults)
+#     --set NAME    Torqa's sound set in PLUGIN/VOKRA (default freepats.cfg: the
+#                   samples TiMidity++ plays, converted; VOKRA.cfg is FluidR3)
+#     --callgrind-row ROW  the setting callgrind counts (default def)
 # Torqa settings: def = reverb+chorus; off = no effects; interp = interpolation,
 # no effects; on = interpolation, reverb, chorus, 3D Heavy depth 800, band
 # filter. One "BENCH song=... key=value ..." line per song (and one for the
@@ -25,7 +27,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 
-build=build-bench do_build=1 runs=5 do_callgrind=1 cg_song=demo cg_row=defaults peers=1
+build=build-bench do_build=1 runs=5 do_callgrind=1 cg_song=demo cg_row=def peers=1 sound_set=freepats.cfg
 songs=keep_on_rolling,tttheme2,busy_schedule,linns_basket,demo,stress
 while [ $# -gt 0 ]; do
   case $1 in
@@ -37,7 +39,8 @@ while [ $# -gt 0 ]; do
   --no-callgrind) do_callgrind=0; shift ;;
   --callgrind-song) cg_song=$2; shift 2 ;;
   --callgrind-row) cg_row=$2; shift 2 ;;
-  *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  --set) sound_set=$2; shift 2 ;;
+  *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 
@@ -51,8 +54,8 @@ if [ $do_build = 1 ]; then
   cmake --build "$build" --target torqa-cli vokraunit torqa_default_soundset -j "$(nproc)" >/dev/null
 fi
 cli=$build/torqa-cli
-[ -x "$cli" ] && [ -f "$build/PLUGIN/VOKRA/VOKRA.cfg" ] || {
-  echo "bench: $cli or $build/PLUGIN/VOKRA/VOKRA.cfg missing" >&2
+[ -x "$cli" ] && [ -f "$build/PLUGIN/VOKRA/$sound_set" ] || {
+  echo "bench: $cli or $build/PLUGIN/VOKRA/$sound_set missing" >&2
   exit 1
 }
 export TORQA_PLUGIN_DIR=$build/PLUGIN
@@ -91,7 +94,7 @@ write_registry() {
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
     '[HKEY_LOCAL_MACHINE\Software\QUIRN-PLUGIN\VOKRAUNIT\Statics]' \
     '"nUseCh"=dword:0000ffff' '"nFinalGain"=dword:0000007f' \
-    "\"bOverSample\"=dword:0000000$2" '"CFG"="VOKRA.cfg"' '' >"$1"
+    "\"bOverSample\"=dword:0000000$2" "\"CFG\"=\"$sound_set\"" '' >"$1"
 }
 for row in "${torqa_rows[@]}"; do
   interp=0

@@ -118,7 +118,7 @@ std::string UnitDialogModel::CopyrightText() {
   std::snprintf(szText, sizeof szText,
                 "%s  Version %d.%02d\r\n"
                 "Torqa のサウンドユニット\r\n"
-                "MIT ライセンスのもとで配布されています。",
+                "Copyright (C) Torqa の開発者",
                 szName, nVer / 100, nVer % 100);
   return szText;
 }

@@ -12,43 +12,10 @@ rm -f "$shots"/*.png "$shots"/registry.txt "$shots"/audio.raw "$shots"/*.wav
 export TORQA_REGISTRY="$shots/registry.txt"
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$shots/audio.raw"
 
-pid=""
-fail() {
-  echo "FAIL: $*" >&2
-  [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  exit 1
-}
-step() { echo "-- $*"; }
+source "$(dirname "$0")/display_lib.sh"
 shot() { sleep "${2:-0.5}"; import -window root "$shots/$1.png"; }
-region() { convert "$shots/$1.png" -crop "$2" +repage -format '%#' info:; }
-value() { grep -a "^\"$1\"=" "$TORQA_REGISTRY" | cut -d= -f2-; }
-bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
 le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
-# The windows titled exactly $1 (search --name misses Japanese titles).
-titled() {
-  local w
-  for w in $(xdotool search --name . 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && echo "$w"
-  done
-}
-# The window titled $1, waiting up to ten seconds; empty when none comes.
-find_window() {
-  local w
-  for _ in $(seq 50); do
-    w="$(titled "$1" | head -1)"
-    [ -n "$w" ] && echo "$w" && return
-    sleep 0.2
-  done
-}
-# Succeeds once no window is titled $1, within five seconds.
-gone() {
-  for _ in $(seq 25); do
-    [ -z "$(titled "$1")" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 # Keys go to the panel: the accelerators are the main loop's.
 accel() {
   xdotool windowfocus --sync "$win" || true

@@ -19,24 +19,10 @@ printf '1: missing.pat\n' >"$work/PLUGIN/VOKRA/broken.cfg"
 export TORQA_REGISTRY="$work/registry.txt"
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio.raw"
 
-pid=""
-fail() {
-  echo "FAIL: $*" >&2
-  [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  exit 1
-}
-step() { echo "-- $*"; }
-value() { grep -a "^\"$1\"=" "$TORQA_REGISTRY" | cut -d= -f2-; }
-bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
-# The ids of the top-level windows captioned exactly $1 (xwininfo shows the
-# Japanese captions as they are; xdotool's name search does not match them).
-windows() { xwininfo -root -children 2>/dev/null | grep -F " \"$1\": " | awk '{print $1}' || true; }
-find_window() {
-  local w=""
-  for _ in $(seq 50); do
-    w="$(windows "$1" | head -1)" && [ -n "$w" ] && break
-    sleep 0.2
-  done
+source "$(dirname "$0")/display_lib.sh"
+need_window() {
+  local w
+  w="$(find_window "$1")"
   [ -n "$w" ] || fail "no window named $1"
   echo "$w"
 }
@@ -56,7 +42,7 @@ peak() {
 step "start, play"
 "$work/torqa" "$root/demo/demo.mid" &
 pid=$!
-win="$(find_window 'Torqa')"
+win="$(need_window 'Torqa')"
 xdotool windowfocus --sync "$win" || true
 sleep 1
 xdotool key space
@@ -65,7 +51,7 @@ playing || fail "the song does not play"
 step "MIDI: playback goes on while it is open; the trackbar to 0 is heard at once, 中断 saves nothing"
 [ "$(peak)" -gt 1000 ] || fail "the song is not heard: peak $(peak)"
 xdotool mousemove 64 115 click 1
-midi="$(find_window 'MIDI設定')"
+midi="$(need_window 'MIDI設定')"
 playing || fail "playback stopped under the MIDI dialog"
 xdotool mousemove --window "$midi" 180 60 mousedown 1 sleep 0.2 mousemove --window "$midi" 120 60 \
   sleep 0.2 mousemove --window "$midi" 40 60 sleep 0.2 mouseup 1
@@ -74,28 +60,28 @@ playing || fail "playback stopped under the MIDI dialog"
 [ "$(peak)" -lt 100 ] || fail "the unit is heard at final gain 0: peak $(peak)"
 xdotool mousemove --window "$midi" 283 58 click 1
 sleep 1
-[ -z "$(windows 'MIDI設定')" ] || fail "中断 left the MIDI dialog open"
+[ -z "$(titled 'MIDI設定')" ] || fail "中断 left the MIDI dialog open"
 [ "$(value nFinalGain)" = "dword:0000007f" ] || fail "a cancelled gain was saved: $(value nFinalGain)"
 
 step "MIDI again: channel 10 off, confirmed"
 xdotool windowfocus --sync "$win" || true
 xdotool mousemove 64 115 click 1
-midi="$(find_window 'MIDI設定')"
+midi="$(need_window 'MIDI設定')"
 xdotool mousemove --window "$midi" 212 33 click 1
 xdotool mousemove --window "$midi" 225 58 click 1
 sleep 1
-[ -z "$(windows 'MIDI設定')" ] || fail "the MIDI dialog stays open"
+[ -z "$(titled 'MIDI設定')" ] || fail "the MIDI dialog stays open"
 [ "$(value nUseCh)" = "dword:0000fdff" ] || fail "nUseCh is $(value nUseCh)"
 [ "$(value nFinalGain)" = "dword:00000000" ] || fail "nFinalGain is $(value nFinalGain)"
 
 step "SETUP: another set, confirmed; the loading window stays for the missing sample"
 xdotool windowfocus --sync "$win" || true
 xdotool mousemove 94 115 click 1
-setup="$(find_window '音源設定')"
+setup="$(need_window '音源設定')"
 xdotool windowfocus --sync "$setup" || true
 xdotool mousemove --window "$setup" 60 28 click 1 key ctrl+a type broken.cfg
 xdotool mousemove --window "$setup" 213 16 click 1
-loading="$(find_window 'Now loading ...')"
+loading="$(need_window 'Now loading ...')"
 xdotool windowmove --sync "$loading" 210 0 || true # off the panel
 [ "$(value CFG)" = '"broken.cfg"' ] || fail "CFG is $(value CFG)"
 playing || fail "playback stopped after the reload"
@@ -103,19 +89,19 @@ playing || fail "playback stopped after the reload"
 step "ENTRY: asked twice, one window"
 xdotool windowfocus --sync "$win" || true
 xdotool mousemove 124 115 click 1
-entry="$(find_window 'データエントリー')"
+entry="$(need_window 'データエントリー')"
 xdotool windowmove --sync "$entry" 210 400 || true # off the panel
 xdotool mousemove 124 115 click 1
 sleep 1
-[ "$(windows 'データエントリー' | wc -l)" -eq 1 ] || fail "ENTRY opened twice"
+[ "$(titled 'データエントリー' | wc -l)" -eq 1 ] || fail "ENTRY opened twice"
 
 step "clear slot 1 with ENTRY and LOADING open: both go, torqa stays"
 xdotool mousemove 34 115 click 1
 sleep 1
 alive || fail "torqa ended when the unit was unloaded"
 [ -z "$(value P0 | tr -d '"')" ] || fail "slot 1 not cleared"
-[ -z "$(windows 'データエントリー')" ] || fail "ENTRY outlived its unit"
-[ -z "$(windows 'Now loading ...')" ] || fail "LOADING outlived its unit"
+[ -z "$(titled 'データエントリー')" ] || fail "ENTRY outlived its unit"
+[ -z "$(titled 'Now loading ...')" ] || fail "LOADING outlived its unit"
 xdotool mousemove 100 60 sleep 0.5 mousemove 100 70
 sleep 1
 alive || fail "torqa ended after the unit was unloaded"

@@ -12,19 +12,9 @@ rm -f "$shots"/*.png "$shots"/registry.txt "$shots"/audio.raw
 export TORQA_REGISTRY="$shots/registry.txt"
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$shots/audio.raw"
 
-pid=""
-fail() {
-  echo "FAIL: $*" >&2
-  [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  exit 1
-}
-step() { echo "-- $*"; }
+source "$(dirname "$0")/display_lib.sh"
 shot() { sleep "${2:-1}"; import -window root "$shots/$1.png"; }
-# A region's pixel digest: WxH+X+Y of a screenshot.
-region() { convert "$shots/$1.png" -crop "$2" +repage -format '%#' info:; }
 same() { [ "$(region "$1" "$3")" = "$(region "$2" "$3")" ]; }
-value() { grep -a "^\"$1\"=" "$TORQA_REGISTRY" | cut -d= -f2-; }
-bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
 
 kPlayLamp=8x8+5+52
 kLamp0=8x8+62+1

@@ -71,10 +71,17 @@ inline int64_t DivUp(int64_t a, int64_t b) {
 // Samples from now on that raise no event, at most nMax, when at most
 // nQuietTicks envelope ticks may fall due in them: 0 when the next sample
 // raises one (or the voice is in a state the shortcut does not cover).
-int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
-                     int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
+// bNext: the sample after them is inside nMax and its step stays within
+// nEnd, so it differs from them only by the envelope ticks it raises after
+// its output.
+struct Quiet {
+  int32_t n;
+  bool bNext;
+};
+Quiet QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
+                   int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
   if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
-    return 0;
+    return {0, false};
   int64_t n = nMax;
   // The first sample that is not quiet is the one whose clock sum reaches
   // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
@@ -86,7 +93,7 @@ int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_
   const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
   if (nEndRoom <= n * nStep)
     n = DivUp(nEndRoom, nStep) - 1;
-  return static_cast<int32_t>(n);
+  return {static_cast<int32_t>(n), n < nMax && (n + 1) * nStep < nEndRoom};
 }
 
 // kChecked: a position may lie outside the data, so reads go through Fetch's
@@ -616,25 +623,43 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   const bool bQuiet = nModulation == 0 && nStep > 0 && nClock > 0 && nRateNow > 0;
   while (bActive && i < nCount) {
     if (bQuiet) {
-      const int32_t n = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
-                                     QuietTicks<kFiveStage>(rVoice));
-      if (n > 0) {
+      const Quiet q = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
+                                   QuietTicks<kFiveStage>(rVoice));
+      if (q.n > 0) {
+        // The sample that raises the next envelope event reads and steps as
+        // the quiet ones do: it joins the stretch, its ticks run after it.
+        const int32_t n = q.n;
+        const int32_t nRun = n + (q.bNext ? 1 : 0);
         if (bUnitGain)
           RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                        pnSum + i, n);
+                                                        pnSum + i, nRun);
         else if (bShiftGain)
           RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, nAmp, nStep, nGain / 127, p,
-                                                         f, pnSum + i, n);
+                                                         f, pnSum + i, nRun);
         else
           RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                          pnSum + i, n);
+                                                          pnSum + i, nRun);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
         const int32_t nTicks = static_cast<int32_t>(Div(nClockSum, nRateNow));
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
         if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
           rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);
-        i += n;
+        i += nRun;
+        if (q.bNext) {
+          nTimer += nClock;
+          if (nTimer >= nRateNow) {
+            rVoice.nPos = p;
+            rVoice.nFrac = f;
+            rVoice.nEnvTimer = nTimer;
+            RunEnvelope<kFiveStage>(rVoice, rInst, nRateNow);
+            p = rVoice.nPos;
+            f = rVoice.nFrac;
+            nTimer = rVoice.nEnvTimer;
+            nAmp = rVoice.nAmp;
+            bActive = rVoice.bActive;
+          }
+        }
         continue;
       }
     }

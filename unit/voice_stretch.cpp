@@ -78,8 +78,10 @@ struct Quiet {
   int32_t n;
   bool bNext;
 };
-Quiet QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
-                   int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
+[[gnu::always_inline]] inline Quiet QuietSamples(int32_t p, int32_t f, int32_t nTimer,
+                                                 int32_t nStep, int32_t nClock, int32_t nEnd,
+                                                 int32_t nRateNow, int32_t nMax,
+                                                 int32_t nQuietTicks) {
   if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
     return {0, false};
   int64_t n = nMax;
@@ -488,8 +490,9 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     if (nEnd - p < 2) // 0 <= p <= nEnd here
       return 0;
     const int64_t nRoom = (((nEnd - p - 2) >> 1) + int64_t{1}) * kStepUnit - nPhase; // > 0
-    const int64_t n = DivUp(nRoom, nStep);
-    return n < nCount ? static_cast<int32_t>(n) : nCount;
+    if (nRoom > static_cast<int64_t>(nCount) * nStep) // far from the end: no division
+      return nCount;
+    return static_cast<int32_t>(DivUp(nRoom, nStep));
   }
 
   // s0 + (s1 - s0) x f / 272, truncated toward zero, in eight 16-bit lanes
@@ -641,7 +644,8 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
                                                           pnSum + i, nRun);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
-        const int32_t nTicks = static_cast<int32_t>(Div(nClockSum, nRateNow));
+        const int32_t nTicks =
+            nClockSum < nRateNow ? 0 : static_cast<int32_t>(Div(nClockSum, nRateNow));
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
         if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
           rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);

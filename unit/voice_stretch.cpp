@@ -121,7 +121,7 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   // (f + i x nStep) % 272: the same positions as adding the step's whole and
   // fractional parts sample by sample, but with no chain from one sample to
   // the next through the carry, and no branch on it.
-  void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+  [[gnu::always_inline]] void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
     // The phase sum must stay in 32 bits: long stretches of fast steps go in
     // parts. A block's stretch fits, and needs no division to say so.
     if (static_cast<uint64_t>(nCount) * static_cast<uint32_t>(nStep) <= UINT32_MAX - kStepUnit) {
@@ -138,7 +138,8 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     }
   }
 
-  void RunPart(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+  [[gnu::always_inline]] void RunPart(int32_t &p, int32_t &f, int32_t *pnSum,
+                                      int32_t nCount) const {
     uint32_t nPhase = static_cast<uint32_t>(f); // 0 <= f < 272
     const uint32_t nInc = static_cast<uint32_t>(nStep);
     int32_t i = 0;

@@ -92,7 +92,8 @@ struct Quiet {
     n = DivUp(nTickRoom, nClock) - 1;
   // The step passes nEnd in the first sample whose whole steps exceed
   // (nEnd - p) / 2.
-  const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
+  const int64_t nEndRoom =
+      (((static_cast<int64_t>(nEnd) - p) >> 1) + 1) * kStepUnit - f; // p <= nEnd
   if (nEndRoom <= n * nStep)
     n = DivUp(nEndRoom, nStep) - 1;
   return {static_cast<int32_t>(n), n < nMax && (n + 1) * nStep < nEndRoom};
@@ -571,24 +572,32 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 #endif
 };
 
-// Runs a stretch of n quiet samples from position p, fraction f, adding the
-// weighted samples to pnSum[0 .. n - 1]; picks the loop for the gain and for
-// whether the reads need their bound. Position and fraction advance by the
-// step's whole and fractional parts, the same sums the per-sample voice forms
-// with its division.
-template <bool kInterp, bool kFiveStage, Weight kWeight>
-void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t nStep, int64_t nGain,
-                int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
+// Whether every read from offset 0 on falls inside the data: offsets up to
+// nEnd, and, interpolating, the loop partners of the last two. The same for
+// every stretch of a run.
+template <bool kInterp, bool kFiveStage> bool ReadsInside(const Instrument &rInst, int32_t nLimit) {
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
-  // Reads fall in p .. nEnd, and, interpolating, on the loop partners of the
-  // last two offsets.
-  bool bInside = p >= 0 && nEnd <= nLimit;
-  if (kInterp && bInside) {
-    const int64_t q0 = kFiveStage ? static_cast<int64_t>(nEnd) + 1 - nLoopFrom : nLoopFrom;
-    const int64_t q1 = kFiveStage ? q0 + 1 : q0;
-    bInside = q0 >= 0 && q1 <= nLimit;
-  }
+  if (nEnd > nLimit)
+    return false;
+  if (!kInterp)
+    return true;
+  const int64_t q0 = kFiveStage ? static_cast<int64_t>(nEnd) + 1 - nLoopFrom : nLoopFrom;
+  const int64_t q1 = kFiveStage ? q0 + 1 : q0;
+  return q0 >= 0 && q1 <= nLimit;
+}
+
+// Runs a stretch of n quiet samples from position p, fraction f, adding the
+// weighted samples to pnSum[0 .. n - 1]; picks the loop for the gain and for
+// whether the reads need their bound (bReadsInside: ReadsInside's answer).
+// Position and fraction advance by the step's whole and fractional parts, the
+// same sums the per-sample voice forms with its division.
+template <bool kInterp, bool kFiveStage, Weight kWeight>
+void RunStretch(const Instrument &rInst, int32_t nLimit, bool bReadsInside, int32_t nAmp,
+                int32_t nStep, int64_t nGain, int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
+  const int32_t nEnd = rInst.nEnd;
+  const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
+  const bool bInside = bReadsInside && p >= 0;
   if (bInside)
     Stretch<kInterp, kFiveStage, kWeight, false>{rInst.pData, nLimit, nEnd, nLoopFrom,
                                                  nAmp,        nStep,  nGain}
@@ -612,6 +621,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
     return {1, false}; // as RenderVoice: no recount, its one sample is 0
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLimit = nDataSize + kBlockSlack - 2;
+  const bool bReadsInside = ReadsInside<kInterp, kFiveStage>(rInst, nLimit);
   const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
   const int32_t nClock = rVoice.nEnvClock;
   const bool bUnitGain = nGain == kVoiceScale;
@@ -635,14 +645,14 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
         const int32_t n = q.n;
         const int32_t nRun = n + (q.bNext ? 1 : 0);
         if (bUnitGain)
-          RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                        pnSum + i, nRun);
+          RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                        nGain, p, f, pnSum + i, nRun);
         else if (bShiftGain)
-          RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, nAmp, nStep, nGain / 127, p,
-                                                         f, pnSum + i, nRun);
+          RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                         nGain / 127, p, f, pnSum + i, nRun);
         else
-          RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                          pnSum + i, nRun);
+          RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                          nGain, p, f, pnSum + i, nRun);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
         const int32_t nTicks =

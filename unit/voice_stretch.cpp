@@ -71,10 +71,19 @@ inline int64_t DivUp(int64_t a, int64_t b) {
 // Samples from now on that raise no event, at most nMax, when at most
 // nQuietTicks envelope ticks may fall due in them: 0 when the next sample
 // raises one (or the voice is in a state the shortcut does not cover).
-int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_t nClock,
-                     int32_t nEnd, int32_t nRateNow, int32_t nMax, int32_t nQuietTicks) {
+// bNext: the sample after them is inside nMax and its step stays within
+// nEnd, so it differs from them only by the envelope ticks it raises after
+// its output.
+struct Quiet {
+  int32_t n;
+  bool bNext;
+};
+[[gnu::always_inline]] inline Quiet QuietSamples(int32_t p, int32_t f, int32_t nTimer,
+                                                 int32_t nStep, int32_t nClock, int32_t nEnd,
+                                                 int32_t nRateNow, int32_t nMax,
+                                                 int32_t nQuietTicks) {
   if (f < 0 || f >= kStepUnit || p > nEnd || nTimer < 0 || nTimer >= nRateNow)
-    return 0;
+    return {0, false};
   int64_t n = nMax;
   // The first sample that is not quiet is the one whose clock sum reaches
   // (nQuietTicks + 1) x nRate; the division only when it may fall inside.
@@ -83,10 +92,11 @@ int32_t QuietSamples(int32_t p, int32_t f, int32_t nTimer, int32_t nStep, int32_
     n = DivUp(nTickRoom, nClock) - 1;
   // The step passes nEnd in the first sample whose whole steps exceed
   // (nEnd - p) / 2.
-  const int64_t nEndRoom = ((static_cast<int64_t>(nEnd) - p) / 2 + 1) * kStepUnit - f;
+  const int64_t nEndRoom =
+      (((static_cast<int64_t>(nEnd) - p) >> 1) + 1) * kStepUnit - f; // p <= nEnd
   if (nEndRoom <= n * nStep)
     n = DivUp(nEndRoom, nStep) - 1;
-  return static_cast<int32_t>(n);
+  return {static_cast<int32_t>(n), n < nMax && (n + 1) * nStep < nEndRoom};
 }
 
 // kChecked: a position may lie outside the data, so reads go through Fetch's
@@ -112,7 +122,7 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
   // (f + i x nStep) % 272: the same positions as adding the step's whole and
   // fractional parts sample by sample, but with no chain from one sample to
   // the next through the carry, and no branch on it.
-  void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+  [[gnu::always_inline]] void Run(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
     // The phase sum must stay in 32 bits: long stretches of fast steps go in
     // parts. A block's stretch fits, and needs no division to say so.
     if (static_cast<uint64_t>(nCount) * static_cast<uint32_t>(nStep) <= UINT32_MAX - kStepUnit) {
@@ -129,7 +139,8 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     }
   }
 
-  void RunPart(int32_t &p, int32_t &f, int32_t *pnSum, int32_t nCount) const {
+  [[gnu::always_inline]] void RunPart(int32_t &p, int32_t &f, int32_t *pnSum,
+                                      int32_t nCount) const {
     uint32_t nPhase = static_cast<uint32_t>(f); // 0 <= f < 272
     const uint32_t nInc = static_cast<uint32_t>(nStep);
     int32_t i = 0;
@@ -481,8 +492,9 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     if (nEnd - p < 2) // 0 <= p <= nEnd here
       return 0;
     const int64_t nRoom = (((nEnd - p - 2) >> 1) + int64_t{1}) * kStepUnit - nPhase; // > 0
-    const int64_t n = DivUp(nRoom, nStep);
-    return n < nCount ? static_cast<int32_t>(n) : nCount;
+    if (nRoom > static_cast<int64_t>(nCount) * nStep) // far from the end: no division
+      return nCount;
+    return static_cast<int32_t>(DivUp(nRoom, nStep));
   }
 
   // s0 + (s1 - s0) x f / 272, truncated toward zero, in eight 16-bit lanes
@@ -560,24 +572,32 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
 #endif
 };
 
-// Runs a stretch of n quiet samples from position p, fraction f, adding the
-// weighted samples to pnSum[0 .. n - 1]; picks the loop for the gain and for
-// whether the reads need their bound. Position and fraction advance by the
-// step's whole and fractional parts, the same sums the per-sample voice forms
-// with its division.
-template <bool kInterp, bool kFiveStage, Weight kWeight>
-void RunStretch(const Instrument &rInst, int32_t nLimit, int32_t nAmp, int32_t nStep, int64_t nGain,
-                int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
+// Whether every read from offset 0 on falls inside the data: offsets up to
+// nEnd, and, interpolating, the loop partners of the last two. The same for
+// every stretch of a run.
+template <bool kInterp, bool kFiveStage> bool ReadsInside(const Instrument &rInst, int32_t nLimit) {
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
-  // Reads fall in p .. nEnd, and, interpolating, on the loop partners of the
-  // last two offsets.
-  bool bInside = p >= 0 && nEnd <= nLimit;
-  if (kInterp && bInside) {
-    const int64_t q0 = kFiveStage ? static_cast<int64_t>(nEnd) + 1 - nLoopFrom : nLoopFrom;
-    const int64_t q1 = kFiveStage ? q0 + 1 : q0;
-    bInside = q0 >= 0 && q1 <= nLimit;
-  }
+  if (nEnd > nLimit)
+    return false;
+  if (!kInterp)
+    return true;
+  const int64_t q0 = kFiveStage ? static_cast<int64_t>(nEnd) + 1 - nLoopFrom : nLoopFrom;
+  const int64_t q1 = kFiveStage ? q0 + 1 : q0;
+  return q0 >= 0 && q1 <= nLimit;
+}
+
+// Runs a stretch of n quiet samples from position p, fraction f, adding the
+// weighted samples to pnSum[0 .. n - 1]; picks the loop for the gain and for
+// whether the reads need their bound (bReadsInside: ReadsInside's answer).
+// Position and fraction advance by the step's whole and fractional parts, the
+// same sums the per-sample voice forms with its division.
+template <bool kInterp, bool kFiveStage, Weight kWeight>
+void RunStretch(const Instrument &rInst, int32_t nLimit, bool bReadsInside, int32_t nAmp,
+                int32_t nStep, int64_t nGain, int32_t &p, int32_t &f, int32_t *pnSum, int32_t n) {
+  const int32_t nEnd = rInst.nEnd;
+  const int32_t nLoopFrom = kFiveStage ? rInst.nLoopLength : rInst.nLoopStart;
+  const bool bInside = bReadsInside && p >= 0;
   if (bInside)
     Stretch<kInterp, kFiveStage, kWeight, false>{rInst.pData, nLimit, nEnd, nLoopFrom,
                                                  nAmp,        nStep,  nGain}
@@ -601,6 +621,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
     return {1, false}; // as RenderVoice: no recount, its one sample is 0
   const int32_t nEnd = rInst.nEnd;
   const int32_t nLimit = nDataSize + kBlockSlack - 2;
+  const bool bReadsInside = ReadsInside<kInterp, kFiveStage>(rInst, nLimit);
   const int32_t nModulation = aUnitChannel[rVoice.nChannel].nModulation;
   const int32_t nClock = rVoice.nEnvClock;
   const bool bUnitGain = nGain == kVoiceScale;
@@ -616,25 +637,44 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   const bool bQuiet = nModulation == 0 && nStep > 0 && nClock > 0 && nRateNow > 0;
   while (bActive && i < nCount) {
     if (bQuiet) {
-      const int32_t n = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
-                                     QuietTicks<kFiveStage>(rVoice));
-      if (n > 0) {
+      const Quiet q = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
+                                   QuietTicks<kFiveStage>(rVoice));
+      if (q.n > 0) {
+        // The sample that raises the next envelope event reads and steps as
+        // the quiet ones do: it joins the stretch, its ticks run after it.
+        const int32_t n = q.n;
+        const int32_t nRun = n + (q.bNext ? 1 : 0);
         if (bUnitGain)
-          RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                        pnSum + i, n);
+          RunStretch<kInterp, kFiveStage, Weight::Unit>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                        nGain, p, f, pnSum + i, nRun);
         else if (bShiftGain)
-          RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, nAmp, nStep, nGain / 127, p,
-                                                         f, pnSum + i, n);
+          RunStretch<kInterp, kFiveStage, Weight::Shift>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                         nGain / 127, p, f, pnSum + i, nRun);
         else
-          RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, nAmp, nStep, nGain, p, f,
-                                                          pnSum + i, n);
+          RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, bReadsInside, nAmp, nStep,
+                                                          nGain, p, f, pnSum + i, nRun);
         // The ticks that fell due only counted down.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
-        const int32_t nTicks = static_cast<int32_t>(Div(nClockSum, nRateNow));
+        const int32_t nTicks =
+            nClockSum < nRateNow ? 0 : static_cast<int32_t>(Div(nClockSum, nRateNow));
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
         if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
           rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);
-        i += n;
+        i += nRun;
+        if (q.bNext) {
+          nTimer += nClock;
+          if (nTimer >= nRateNow) {
+            rVoice.nPos = p;
+            rVoice.nFrac = f;
+            rVoice.nEnvTimer = nTimer;
+            RunEnvelope<kFiveStage>(rVoice, rInst, nRateNow);
+            p = rVoice.nPos;
+            f = rVoice.nFrac;
+            nTimer = rVoice.nEnvTimer;
+            nAmp = rVoice.nAmp;
+            bActive = rVoice.bActive;
+          }
+        }
         continue;
       }
     }

@@ -162,8 +162,10 @@ static std::vector<float> Resample(const std::vector<float> &aIn, double dInRate
   soxr_t pResampler = soxr_create(dInRate, dOutRate, 1, &e, &io, &q, nullptr);
   if (e)
     return {};
-  // Fed in pieces that make about 16384 output samples each: given more at
-  // once the resampler's queue grows by reallocation, one copy per growth.
+  // Fed in pieces that make about 16384 output samples each, and asked for at
+  // most that many a call: given more at once (or a few input samples at a
+  // large ratio) the resampler's queue grows by reallocation, one copy per
+  // growth. The samples made are the same however the calls are cut.
   const size_t nPiece =
       static_cast<size_t>(std::clamp(16384.0 * dInRate / dOutRate, 16.0, 16384.0));
   size_t nIn = 0, nOut = 0;
@@ -171,7 +173,7 @@ static std::vector<float> Resample(const std::vector<float> &aIn, double dInRate
     const size_t nChunk = std::min(nPiece, aIn.size() - nIn);
     size_t nUsed = 0, nMade = 0;
     e = soxr_process(pResampler, nChunk ? aIn.data() + nIn : nullptr, nChunk, &nUsed,
-                     aOut.data() + nOut, aOut.size() - nOut, &nMade);
+                     aOut.data() + nOut, std::min<size_t>(aOut.size() - nOut, 16384), &nMade);
     nIn += nUsed;
     nOut += nMade;
     if (e || (nChunk == 0 && nMade == 0))

@@ -23,10 +23,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-# patch_convert is left to the campaign (name it): with a loop resampled by a
-# large ratio, libsoxr's queue still grows by reallocation past the 10 s limit
-# under ASan; its harness's cost estimate does not yet bound that.
-[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin sf2)
+[ ${#targets[@]} -gt 0 ] || targets=(smf cfg epc fpv pat registry unit_midi skin sf2 patch_convert)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORQA_SANITIZE=ON -DTORQA_FUZZ=ON >/dev/null

@@ -11,7 +11,7 @@ TORQA_PACKAGES=(
   timidity fluidsynth fluid-soundfont-gm timgm6mb-soundfont python3-numpy
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils fonts-ipafont-mincho fonts-ipafont-gothic imagemagick
-  desktop-file-utils lintian man-db dpkg-dev
+  desktop-file-utils lintian man-db dpkg-dev file
 )
 
 torqa_install_missing() {

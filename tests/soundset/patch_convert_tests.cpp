@@ -12,11 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_writers.h"
 #include "support/temp_dir.h"
 #include "tools/soundset/patch_convert.h"
 #include "tools/soundset/timidity_cfg.h"
 
 namespace {
+
+using testsupport::Sine;
 
 // A one-wave 16-bit GUS patch holding aSamples, written from the format's
 // field offsets.
@@ -45,13 +48,6 @@ std::vector<uint8_t> MakePatch(const std::vector<int16_t> &aSamples, int32_t nRa
   put(h + 58, static_cast<uint32_t>(nScaleFactor), 2);
   for (size_t i = 0; i < aSamples.size(); ++i)
     put(h + 96 + 2 * i, static_cast<uint16_t>(aSamples[i]), 2);
-  return a;
-}
-
-std::vector<int16_t> Sine(double dCyclesPerSample, size_t n) {
-  std::vector<int16_t> a(n);
-  for (size_t i = 0; i < n; ++i)
-    a[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * M_PI * dCyclesPerSample * i)));
   return a;
 }
 

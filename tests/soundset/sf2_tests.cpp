@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_writers.h"
 #include "tools/soundset/patch_convert.h"
 #include "tools/soundset/sf2_convert.h"
 #include "tools/soundset/sf2_reader.h"
 
 namespace {
+
+using testsupport::Sine;
 
 namespace fs = std::filesystem;
 
@@ -122,13 +125,6 @@ std::vector<uint8_t> MakeSf2(const std::vector<int16_t> &aSamples, uint32_t nRat
   for (const std::vector<uint8_t> &l : {list("INFO", {}), list("sdta", sdta), list("pdta", pdta)})
     body.insert(body.end(), l.begin(), l.end());
   chunk(a, "RIFF", body);
-  return a;
-}
-
-std::vector<int16_t> Sine(double dCyclesPerSample, size_t n) {
-  std::vector<int16_t> a(n);
-  for (size_t i = 0; i < n; ++i)
-    a[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * M_PI * dCyclesPerSample * i)));
   return a;
 }
 

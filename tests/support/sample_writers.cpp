@@ -1,5 +1,6 @@
 #include "support/sample_writers.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -134,6 +135,13 @@ bool ReadFileBytes(const std::string &path, Bytes &bytes) {
     bytes.insert(bytes.end(), buf, buf + n);
   std::fclose(f);
   return true;
+}
+
+std::vector<int16_t> Sine(double dCyclesPerSample, size_t n) {
+  std::vector<int16_t> a(n);
+  for (size_t i = 0; i < n; ++i)
+    a[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * M_PI * dCyclesPerSample * i)));
+  return a;
 }
 
 } // namespace testsupport

@@ -69,6 +69,9 @@ Bytes MakePat(const std::vector<PatWave> &waves);
 // Little-endian 16-bit samples as bytes.
 Bytes Le16Bytes(const std::vector<int16_t> &samples);
 
+// n samples of a sine at amplitude 20000, dCyclesPerSample cycles a sample.
+std::vector<int16_t> Sine(double dCyclesPerSample, size_t n);
+
 bool WriteFileBytes(const std::string &path, const Bytes &bytes);
 bool ReadFileBytes(const std::string &path, Bytes &bytes);
 

@@ -51,11 +51,7 @@ step "start with the demo; the working folder is where the WAV goes"
 cd "$shots"
 "$build/torqa" "$root/demo/demo.mid" &
 pid=$!
-win=""
-for _ in $(seq 100); do
-  win="$(xdotool search --name '^Torqa$' 2>/dev/null | head -1)" && [ -n "$win" ] && break
-  sleep 0.2
-done
+win="$(find_window Torqa 100)" # a slow start under the sanitizers
 [ -n "$win" ] || fail "no window"
 
 step "Ctrl+S: SETUP; 48 kHz and the band filter, confirmed"

@@ -16,10 +16,11 @@ bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
 # The ids of the top-level windows titled exactly $1 (xwininfo shows Japanese
 # titles as they are; xdotool's name search does not match them).
 titled() { xwininfo -root -children 2>/dev/null | grep -F " \"$1\": " | awk '{print $1}' || true; }
-# The window titled $1, waiting up to ten seconds; empty when none comes.
+# The window titled $1, waiting up to $2 tries of 0.2 s (default 50, ten
+# seconds); empty when none comes.
 find_window() {
   local w
-  for _ in $(seq 50); do
+  for _ in $(seq "${2:-50}"); do
     w="$(titled "$1" | head -1)"
     [ -n "$w" ] && echo "$w" && return
     sleep 0.2

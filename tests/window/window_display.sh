@@ -24,11 +24,7 @@ kScreen=144x63+46+10
 step "start with the demo on the command line"
 "$build/torqa" "$root/demo/demo.mid" &
 pid=$!
-win=""
-for _ in $(seq 100); do
-  win="$(xdotool search --name '^Torqa$' 2>/dev/null | head -1)" && [ -n "$win" ] && break
-  sleep 0.2
-done
+win="$(find_window Torqa 100)" # a slow start under the sanitizers
 [ -n "$win" ] || fail "no window"
 xdotool windowfocus --sync "$win" || true
 shot start 2

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/audio_math.h"
 #include "unit/channels.h"
 #include "unit/soundset.h"
 #include "unit/voices.h"
@@ -27,15 +28,43 @@ void FiveStageTick(Voice &rVoice, const Instrument &rInst, const UnitChannel &rC
 template <bool kFiveStage>
 [[gnu::noinline]] void RunEnvelope(Voice &rVoice, const Instrument &rInst, int32_t nRateNow);
 
-// Envelope ticks from now on that only count down (the envelope's level and
-// stage stay put): INT32_MAX once the envelope has finished.
-template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice) {
+// Whether a simple envelope's ticks leave level and amplitude alone for
+// good: the second decay holding at its floor, where a tick either counts
+// down or reloads nDecay2Period and puts the level back on the floor.
+inline bool HoldsAtFloor(const Voice &rVoice, const Instrument &rInst) {
+  return rVoice.nStage == 2 && rVoice.nLevel == rInst.nFloorLevel && rInst.nFloorLevel > 0 &&
+         rInst.nDecay2Period > 0 && rVoice.nEnvCount > 0 &&
+         rVoice.nAmp == Wrap32(static_cast<int64_t>(rVoice.nLevel) * rVoice.nVelGain);
+}
+
+// Envelope ticks from now on that leave the level and stage put (they only
+// count down, or hold at the floor): INT32_MAX once nothing changes any more.
+template <bool kFiveStage> int32_t QuietTicks(const Voice &rVoice, const Instrument &rInst) {
   if (rVoice.nStage >= (kFiveStage ? 5 : 4))
+    return INT32_MAX;
+  if (!kFiveStage && HoldsAtFloor(rVoice, rInst))
     return INT32_MAX;
   const int32_t nStepDown = kFiveStage ? kFiveStageCountStep : 1;
   if (rVoice.nEnvCount <= nStepDown)
     return 0;
   return (rVoice.nEnvCount - 1) / nStepDown;
+}
+
+// Runs nTicks of the quiet ticks QuietTicks allowed: the count goes down, and
+// at the floor each tick that would reach 0 reloads nDecay2Period.
+template <bool kFiveStage>
+void RunQuietTicks(Voice &rVoice, const Instrument &rInst, int32_t nTicks) {
+  if (nTicks <= 0 || rVoice.nStage >= (kFiveStage ? 5 : 4))
+    return;
+  if (kFiveStage) {
+    rVoice.nEnvCount -= nTicks * kFiveStageCountStep;
+    return;
+  }
+  const int32_t nCount = rVoice.nEnvCount;
+  if (nTicks < nCount)
+    rVoice.nEnvCount = nCount - nTicks;
+  else // holding at the floor: a reload every nDecay2Period ticks from the count's end
+    rVoice.nEnvCount = rInst.nDecay2Period - (nTicks - nCount) % rInst.nDecay2Period;
 }
 
 } // namespace vokra

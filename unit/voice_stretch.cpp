@@ -638,7 +638,7 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
   while (bActive && i < nCount) {
     if (bQuiet) {
       const Quiet q = QuietSamples(p, f, nTimer, nStep, nClock, nEnd, nRateNow, nCount - i,
-                                   QuietTicks<kFiveStage>(rVoice));
+                                   QuietTicks<kFiveStage>(rVoice, rInst));
       if (q.n > 0) {
         // The sample that raises the next envelope event reads and steps as
         // the quiet ones do: it joins the stretch, its ticks run after it.
@@ -653,13 +653,12 @@ VoiceRun RenderRun(Voice &rVoice, int32_t nCount, const int32_t *anSine, int32_t
         else
           RunStretch<kInterp, kFiveStage, Weight::Divide>(rInst, nLimit, bReadsInside, nAmp, nStep,
                                                           nGain, p, f, pnSum + i, nRun);
-        // The ticks that fell due only counted down.
+        // The ticks that fell due left the level where it was.
         const int64_t nClockSum = nTimer + static_cast<int64_t>(n) * nClock;
         const int32_t nTicks =
             nClockSum < nRateNow ? 0 : static_cast<int32_t>(Div(nClockSum, nRateNow));
         nTimer = static_cast<int32_t>(nClockSum - static_cast<int64_t>(nTicks) * nRateNow);
-        if (nTicks > 0 && rVoice.nStage < (kFiveStage ? 5 : 4))
-          rVoice.nEnvCount -= nTicks * (kFiveStage ? kFiveStageCountStep : 1);
+        RunQuietTicks<kFiveStage>(rVoice, rInst, nTicks);
         i += nRun;
         if (q.bNext) {
           nTimer += nClock;

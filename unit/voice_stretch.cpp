@@ -313,16 +313,15 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     _mm256_storeu_si256(
         pv, _mm256_add_epi32(_mm256_loadu_si256(pv), WideOut(_mm256_cvtepi16_epi32(vX), k)));
   }
-  // The weighted samples of eight 32-bit lanes, each within 16 bits.
+  // The weighted samples of eight 32-bit lanes, each within 16 bits. With
+  // nAmp and nGain not negative every product has the sign of x, and a
+  // quotient truncated toward zero is the magnitude's shifted, signed again.
   [[gnu::target("avx2"), gnu::always_inline]] static __m256i WideOut(__m256i vX,
                                                                      const WideFactors &k) {
-    const __m256i vProduct = _mm256_mullo_epi32(vX, k.vAmp);
-    __m256i vOut = ShiftTowardZero8<14>(vProduct);
-    if constexpr (kWeight == Weight::Shift) {
-      const __m256i vWeighted = _mm256_mullo_epi32(vOut, k.vGain); // within 16 x 16 bits
-      vOut = ShiftTowardZero8<6>(vWeighted);
-    }
-    return vOut;
+    __m256i vMag = _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_abs_epi32(vX), k.vAmp), 14);
+    if constexpr (kWeight == Weight::Shift)
+      vMag = _mm256_srli_epi32(_mm256_mullo_epi32(vMag, k.vGain), 6); // within 16 x 15 bits
+    return _mm256_sign_epi32(vMag, vX);
   }
 
   // u / 272 in eight 32-bit lanes: u x kMagic >> 40, exact for every u below

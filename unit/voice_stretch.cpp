@@ -164,7 +164,13 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
         const int32_t n = PairedSamples(p, nPhase, nCount);
 #if defined(VOKRA_WIDE_SUMS)
         if (bWideSums) {
-          RunPairsWide(p, nPhase, pnSum, n);
+          // Up to two octaves above the root the pairs of a pass come out of
+          // one window; faster steps gather them.
+          if (nStep < 2 * kStepUnit && nEnd <= nLimit - PairWindowOver(2))
+            i = RunPairWindows<2>(p, nPhase, pnSum, n);
+          else if (nStep < 4 * kStepUnit && nEnd <= nLimit - PairWindowOver(4))
+            i = RunPairWindows<4>(p, nPhase, pnSum, n);
+          RunPairsWide(p, nPhase, pnSum + i, n - i);
           i = n;
         } else
 #endif
@@ -394,6 +400,92 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     for (; i + 8 <= nCount; i += 8, nPhase += w.nPassStep)
       AddEightWide(pnSum + i, WindowReads<kSpan>(pSource, nPhase, w), k);
     return i;
+  }
+
+  // Bytes a pair window of kSpan x 8 source samples may read past the last
+  // sample a pass needs, the second of read 7: at least 7 x the span's
+  // lowest step (0, or half the span) + 1 samples into the window.
+  static constexpr int32_t PairWindowOver(int32_t kSpan) {
+    return 2 * (8 * kSpan - 2 - 7 * (kSpan == 2 ? 0 : kSpan / 2));
+  }
+
+  // Interpolating passes for steps below kSpan source samples, each pair
+  // inside the data, sixteen samples a loop: each 128-bit half of the
+  // registers picks the firsts and the seconds of its own pass out of its
+  // window, and the line is Lerp's in sixteen lanes. Returns the samples
+  // done, a multiple of 8, and moves nPhase past them.
+  template <int32_t kSpan>
+  [[gnu::target("avx2")]] int32_t RunPairWindows(int32_t p, uint32_t &nPhase, int32_t *pnSum,
+                                                 int32_t nCount) const {
+    static_assert((kStepUnit - 1) + 7 * (kSpan * kStepUnit - 1) < 65280);
+    const Unaligned16 *pSource = reinterpret_cast<const Unaligned16 *>(pData + p);
+    const WideFactors k = MakeWideFactors();
+    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
+    const __m256i vStride = _mm256_broadcastsi128_si256(_mm_mullo_epi16(
+        _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(static_cast<int16_t>(nStep))));
+    const int32_t n = nCount & ~7;
+    uint32_t nAt = nPhase;
+    for (int32_t i = 0; i < n; i += 16, nAt += 2 * nPassStep) {
+      const bool bTwo = i + 16 <= n; // else the last pass runs in both halves
+      const uint32_t nAtB = bTwo ? nAt + nPassStep : nAt;
+      const uint32_t nWholeA = nAt / kStepUnit, nWholeB = nAtB / kStepUnit;
+      // Read k of a pass is t = fraction + k x nStep into the window, t / 272
+      // samples: (t >> 4) x 3856 >> 16 for every t below 65280.
+      const __m256i vT = _mm256_add_epi16(
+          _mm256_setr_m128i(_mm_set1_epi16(static_cast<int16_t>(nAt - nWholeA * kStepUnit)),
+                            _mm_set1_epi16(static_cast<int16_t>(nAtB - nWholeB * kStepUnit))),
+          vStride);
+      const __m256i vAt = _mm256_mulhi_epu16(_mm256_srli_epi16(vT, 4), _mm256_set1_epi16(3856));
+      const __m256i vF =
+          _mm256_sub_epi16(vT, _mm256_mullo_epi16(vAt, _mm256_set1_epi16(kStepUnit)));
+      // Sample r is bytes 2r and 2r + 1 of the window.
+      const __m256i vPick = _mm256_add_epi16(_mm256_mullo_epi16(vAt, _mm256_set1_epi16(0x0202)),
+                                             _mm256_set1_epi16(0x0100));
+      const auto *pA = reinterpret_cast<const __m128i *>(pSource + nWholeA);
+      const auto *pB = reinterpret_cast<const __m128i *>(pSource + nWholeB);
+      __m256i avWindow[kSpan];
+      for (int32_t j = 0; j < kSpan; ++j)
+        avWindow[j] = _mm256_loadu2_m128i(pB + j, pA + j);
+      const __m256i vX = LerpSixteen(
+          PickWide<kSpan>(avWindow, vPick),
+          PickWide<kSpan>(avWindow, _mm256_add_epi16(vPick, _mm256_set1_epi16(0x0202))), vF);
+      AddEightWide(pnSum + i, _mm256_castsi256_si128(vX), k);
+      if (bTwo)
+        AddEightWide(pnSum + i + 8, _mm256_extracti128_si256(vX, 1), k);
+    }
+    nPhase += static_cast<uint32_t>(n) * static_cast<uint32_t>(nStep);
+    return n;
+  }
+
+  // Bytes 0 .. 16 x kSpan - 1 of the window, in each half, as vPick says. A
+  // shuffle gives 0 for an index with its top bit set: each part gets the
+  // index less its first byte, pushed past 127 when it is 16 or more (and
+  // wrapped past 127 when it was below).
+  template <int32_t kSpan>
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i
+  PickWide(const __m256i (&avWindow)[kSpan], __m256i vPick) {
+    __m256i vOut = _mm256_setzero_si256();
+    for (int32_t j = 0; j < kSpan; ++j) {
+      __m256i vIndex = _mm256_sub_epi8(vPick, _mm256_set1_epi8(static_cast<char>(16 * j)));
+      if (j + 1 < kSpan)
+        vIndex = _mm256_adds_epu8(vIndex, _mm256_set1_epi8(0x70));
+      vOut = _mm256_or_si256(vOut, _mm256_shuffle_epi8(avWindow[j], vIndex));
+    }
+    return vOut;
+  }
+
+  // Lerp in sixteen lanes.
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i LerpSixteen(__m256i vS0, __m256i vS1,
+                                                                         __m256i vF) {
+    const __m256i vNeg = _mm256_cmpgt_epi16(vS0, vS1);
+    const __m256i vA = _mm256_sub_epi16(_mm256_max_epi16(vS0, vS1), _mm256_min_epi16(vS0, vS1));
+    const __m256i vC = _mm256_sub_epi16(_mm256_mullo_epi16(vF, _mm256_set1_epi16(241)),
+                                        _mm256_mulhi_epu16(vF, _mm256_set1_epi16(3856)));
+    const __m256i vQ = _mm256_mulhi_epu16(vA, vC);
+    const __m256i vRem = _mm256_sub_epi16(_mm256_mullo_epi16(vA, vF),
+                                          _mm256_mullo_epi16(vQ, _mm256_set1_epi16(kStepUnit)));
+    const __m256i vAbs = _mm256_add_epi16(vQ, _mm256_srai_epi16(vRem, 15));
+    return _mm256_add_epi16(vS0, _mm256_sub_epi16(_mm256_xor_si256(vAbs, vNeg), vNeg));
   }
 
   // The source at its own rate with the wide sums.

@@ -26,6 +26,15 @@ find_window() {
     sleep 0.2
   done
 }
+# Runs "$@" until it succeeds, for up to ten seconds: a loaded machine may
+# take seconds to handle a key and draw what it did.
+eventually() {
+  for _ in $(seq 20); do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
 # Succeeds once no window is titled $1, within five seconds.
 gone() {
   for _ in $(seq 25); do

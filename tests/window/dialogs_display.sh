@@ -66,8 +66,8 @@ shot setup-chosen
 click_dlu "$dlg" 81 1 # "設定"
 gone 環境設定 || fail "SETUP stays open after 設定"
 sleep 0.5
-[ "$(value nPCMRate)" = "dword:0000bb80" ] || fail "nPCMRate saved as $(value nPCMRate)"
-[ "$(value bLPF)" = "dword:00000001" ] || fail "bLPF saved as $(value bLPF)"
+eventually value_is nPCMRate "dword:0000bb80" || fail "nPCMRate saved as $(value nPCMRate)"
+eventually value_is bLPF "dword:00000001" || fail "bLPF saved as $(value bLPF)"
 
 step "Ctrl+T: TEST; 再生 sounds and steps the program"
 accel ctrl+t
@@ -123,7 +123,7 @@ size="$(stat -c %s "$wav")"
 data="$(le32 "$wav" 40)"
 [ "$data" = $((size - 44)) ] && [ "$data" -gt 0 ] && [ $((data % 8192)) = 0 ] ||
   fail "data size $data for $size bytes"
-[ "$(value nPCMRate)" = "dword:0000bb80" ] || fail "the recording changed nPCMRate"
+eventually value_is nPCMRate "dword:0000bb80" || fail "the recording changed nPCMRate"
 
 step "the same name again: the overwrite prompt, Return replaces the file"
 cp "$wav" "$shots/first.wav"

@@ -12,6 +12,8 @@ step() { echo "-- $*"; }
 region() { convert "$shots/$1.png" -crop "$2" +repage -format '%#' info:; }
 value() { grep -a "^\"$1\"=" "$TORQA_REGISTRY" | cut -d= -f2-; }
 bytes() { stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0; }
+value_is() { [ "$(value "$1")" = "$2" ]; }
+grew() { [ "$(bytes)" -gt "$1" ]; }
 
 # The ids of the top-level windows titled exactly $1 (xwininfo shows Japanese
 # titles as they are; xdotool's name search does not match them).

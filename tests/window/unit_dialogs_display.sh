@@ -26,12 +26,9 @@ need_window() {
   [ -n "$w" ] || fail "no window named $1"
   echo "$w"
 }
-playing() {
-  local b1
-  b1="$(bytes)"
-  sleep 1
-  [ "$(bytes)" -gt "$b1" ]
-}
+playing() { eventually grew "$(bytes)"; }
+peak_below() { [ "$(peak)" -lt "$1" ]; }
+slot1_empty() { [ -z "$(value P0 | tr -d '"')" ]; }
 alive() { kill -0 "$pid" 2>/dev/null; }
 # The largest magnitude in the last quarter second heard (16-bit stereo at 22050 Hz).
 peak() {
@@ -55,13 +52,12 @@ midi="$(need_window 'MIDI設定')"
 playing || fail "playback stopped under the MIDI dialog"
 xdotool mousemove --window "$midi" 180 60 mousedown 1 sleep 0.2 mousemove --window "$midi" 120 60 \
   sleep 0.2 mousemove --window "$midi" 40 60 sleep 0.2 mouseup 1
-sleep 2 # the output ring and the reverb's tail
 playing || fail "playback stopped under the MIDI dialog"
-[ "$(peak)" -lt 100 ] || fail "the unit is heard at final gain 0: peak $(peak)"
+# the output ring and the reverb's tail first
+eventually peak_below 100 || fail "the unit is heard at final gain 0: peak $(peak)"
 xdotool mousemove --window "$midi" 283 58 click 1
-sleep 1
-[ -z "$(titled 'MIDI設定')" ] || fail "中断 left the MIDI dialog open"
-[ "$(value nFinalGain)" = "dword:0000007f" ] || fail "a cancelled gain was saved: $(value nFinalGain)"
+gone 'MIDI設定' || fail "中断 left the MIDI dialog open"
+eventually value_is nFinalGain "dword:0000007f" || fail "a cancelled gain was saved: $(value nFinalGain)"
 
 step "MIDI again: channel 10 off, confirmed"
 xdotool windowfocus --sync "$win" || true
@@ -69,10 +65,9 @@ xdotool mousemove 64 115 click 1
 midi="$(need_window 'MIDI設定')"
 xdotool mousemove --window "$midi" 212 33 click 1
 xdotool mousemove --window "$midi" 225 58 click 1
-sleep 1
-[ -z "$(titled 'MIDI設定')" ] || fail "the MIDI dialog stays open"
-[ "$(value nUseCh)" = "dword:0000fdff" ] || fail "nUseCh is $(value nUseCh)"
-[ "$(value nFinalGain)" = "dword:00000000" ] || fail "nFinalGain is $(value nFinalGain)"
+gone 'MIDI設定' || fail "the MIDI dialog stays open"
+eventually value_is nUseCh "dword:0000fdff" || fail "nUseCh is $(value nUseCh)"
+eventually value_is nFinalGain "dword:00000000" || fail "nFinalGain is $(value nFinalGain)"
 
 step "SETUP: another set, confirmed; the loading window stays for the missing sample"
 xdotool windowfocus --sync "$win" || true
@@ -83,7 +78,7 @@ xdotool mousemove --window "$setup" 60 28 click 1 key ctrl+a type broken.cfg
 xdotool mousemove --window "$setup" 213 16 click 1
 loading="$(need_window 'Now loading ...')"
 xdotool windowmove --sync "$loading" 210 0 || true # off the panel
-[ "$(value CFG)" = '"broken.cfg"' ] || fail "CFG is $(value CFG)"
+eventually value_is CFG '"broken.cfg"' || fail "CFG is $(value CFG)"
 playing || fail "playback stopped after the reload"
 
 step "ENTRY: asked twice, one window"
@@ -97,11 +92,10 @@ sleep 1
 
 step "clear slot 1 with ENTRY and LOADING open: both go, torqa stays"
 xdotool mousemove 34 115 click 1
-sleep 1
+eventually slot1_empty || fail "slot 1 not cleared"
+gone 'データエントリー' || fail "ENTRY outlived its unit"
+gone 'Now loading ...' || fail "LOADING outlived its unit"
 alive || fail "torqa ended when the unit was unloaded"
-[ -z "$(value P0 | tr -d '"')" ] || fail "slot 1 not cleared"
-[ -z "$(titled 'データエントリー')" ] || fail "ENTRY outlived its unit"
-[ -z "$(titled 'Now loading ...')" ] || fail "LOADING outlived its unit"
 xdotool mousemove 100 60 sleep 0.5 mousemove 100 70
 sleep 1
 alive || fail "torqa ended after the unit was unloaded"

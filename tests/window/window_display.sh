@@ -18,7 +18,6 @@ same() { [ "$(region "$1" "$3")" = "$(region "$2" "$3")" ]; }
 # Shot $1 taken (again) now: is its region $3 as in shot $2, or not?
 now_same() { shot "$1" 0 && same "$1" "$2" "$3"; }
 now_differs() { shot "$1" 0 && ! same "$1" "$2" "$3"; }
-grew() { [ "$(bytes)" -gt "$1" ]; }
 geometry_is() { xdotool getwindowgeometry "$win" | grep -q "Geometry: $1\$"; }
 slot1() { value P0 | tr -d '"'; }
 slot1_empty() { [ -z "$(slot1)" ]; }

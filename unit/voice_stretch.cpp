@@ -420,14 +420,13 @@ template <bool kInterp, bool kFiveStage, Weight kWeight, bool kChecked> struct S
     static_assert((kStepUnit - 1) + 7 * (kSpan * kStepUnit - 1) < 65280);
     const Unaligned16 *pSource = reinterpret_cast<const Unaligned16 *>(pData + p);
     const WideFactors k = MakeWideFactors();
-    const uint32_t nPassStep = 8 * static_cast<uint32_t>(nStep);
-    const __m256i vStride = _mm256_broadcastsi128_si256(_mm_mullo_epi16(
-        _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(static_cast<int16_t>(nStep))));
+    const Window w = MakeWindow();
+    const __m256i vStride = _mm256_broadcastsi128_si256(w.vStride);
     const int32_t n = nCount & ~7;
     uint32_t nAt = nPhase;
-    for (int32_t i = 0; i < n; i += 16, nAt += 2 * nPassStep) {
+    for (int32_t i = 0; i < n; i += 16, nAt += 2 * w.nPassStep) {
       const bool bTwo = i + 16 <= n; // else the last pass runs in both halves
-      const uint32_t nAtB = bTwo ? nAt + nPassStep : nAt;
+      const uint32_t nAtB = bTwo ? nAt + w.nPassStep : nAt;
       const uint32_t nWholeA = nAt / kStepUnit, nWholeB = nAtB / kStepUnit;
       // Read k of a pass is t = fraction + k x nStep into the window, t / 272
       // samples: (t >> 4) x 3856 >> 16 for every t below 65280.
